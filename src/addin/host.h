@@ -1,0 +1,157 @@
+// The host contract: the operations the add-in calls on the running CAD host.
+//
+// One abstract interface per host object. Every reference the host hands out
+// is a `Ref<T>`; the add-in releases it by resetting the holder, and copies of
+// one holder count as one reference. A null `Ref` is "no object".
+//
+// Every operation may fail; a failure throws `HostError`, which carries the
+// operation's name and the host's own text. Out-parameters are written before a
+// call returns normally and are never examined by the add-in.
+//
+// Strings are UTF-8. Implementations: the simulated host (src/sim) and the
+// late-bound COM adapter (src/win32).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ponderix {
+
+template <class T>
+using Ref = std::shared_ptr<T>;
+
+// Host codes the add-in passes or compares.
+inline constexpr int32_t kDocTypePart = 1;
+inline constexpr int32_t kDocTypeAssembly = 2;
+inline constexpr int32_t kPrefMaterialDensity = 7;  // double, kg/m^3
+inline constexpr int32_t kUnitTypeLength = 0;
+inline constexpr int32_t kOpenSilent = 1;
+inline constexpr int32_t kToolsMenuId = 4;
+
+// A failed host call: `operation` is the contract operation, `what()` the
+// whole text shown to whoever receives the failure.
+class HostError : public std::runtime_error {
+ public:
+  HostError(std::string operation, const std::string& hostText, int32_t code = 0)
+      : std::runtime_error(operation + ": " + hostText), operation_(std::move(operation)), code_(code) {}
+  const std::string& operation() const { return operation_; }
+  // The host's error code (an HRESULT on Windows), 0 when it gave none.
+  int32_t code() const { return code_; }
+
+ private:
+  std::string operation_;
+  int32_t code_;
+};
+
+class Document;
+
+class UserUnit {
+ public:
+  virtual ~UserUnit() = default;
+  // The host's code of the unit (for a length unit: 0 mm, 1 cm, 2 m, 3 in, 4 ft, 5 ft-in).
+  virtual int32_t UnitCode() = 0;
+};
+
+class Component {
+ public:
+  virtual ~Component() = default;
+  // The component's document, or null when the host gives none.
+  virtual Ref<Document> ComponentDocument() = 0;
+};
+
+class SelectionMgr {
+ public:
+  virtual ~SelectionMgr() = default;
+  virtual int32_t SelectedObjectCount() = 0;
+  // `index` counts from 1. Null when the selected object belongs to no component.
+  virtual Ref<Component> SelectedObjectComponent(int32_t index) = 0;
+};
+
+class Document {
+ public:
+  virtual ~Document() = default;
+  virtual std::string GetPathName() = 0;
+  virtual int32_t GetType() = 0;
+  virtual Ref<SelectionMgr> SelectionManager() = 0;
+  virtual Ref<UserUnit> GetUserUnit(int32_t unitType) = 0;
+  virtual double GetUserPreferenceDoubleValue(int32_t preference) = 0;
+  // Returns the host's answer, which nobody examines.
+  virtual bool SetUserPreferenceDoubleValue(int32_t preference, double value) = 0;
+  virtual bool Visible() = 0;
+  virtual void SetVisible(bool visible) = 0;
+};
+
+class DocumentEnumerator {
+ public:
+  virtual ~DocumentEnumerator() = default;
+  virtual void Reset() = 0;
+  // Asks for `count` documents; gives the first of them (or null) and how many were fetched.
+  virtual Ref<Document> Next(int32_t count, int32_t& fetched) = 0;
+};
+
+class Frame {
+ public:
+  virtual ~Frame() = default;
+  // Items that the sub-menu `path` holds for `docType`.
+  virtual int32_t MenuItemCount(int32_t docType, const std::string& path) = 0;
+};
+
+// The outcome of a callback the host invoked by name.
+struct CallbackResult {
+  bool found = true;  // false: the object has no method of that name
+  bool ok = true;     // false: the method failed; `error` says why
+  int32_t value = 0;  // the method's 32-bit result (0 for one without)
+  std::string error;
+};
+
+// What the host calls back by name once registered (the add-in object).
+class CallbackTarget {
+ public:
+  virtual ~CallbackTarget() = default;
+  // Runs the public method `name`, which takes no arguments. Nothing is thrown:
+  // a failure comes back as the result.
+  virtual CallbackResult InvokeByName(std::string_view name) noexcept = 0;
+};
+
+class Application {
+ public:
+  virtual ~Application() = default;
+  virtual Ref<Document> GetActiveDocument() = 0;
+  virtual int32_t ShowUserMessage(const std::string& text, int32_t icon, int32_t buttons) = 0;
+  // Opens the document silently (or gives it when open); null when the host cannot.
+  virtual Ref<Document> OpenDocument(const std::string& path, int32_t docType, int32_t options,
+                                     const std::string& configuration, int32_t& errors,
+                                     int32_t& warnings) = 0;
+  // Makes the open document active; null when the host cannot.
+  virtual Ref<Document> ActivateDocument(const std::string& path, bool silent, int32_t& errors) = 0;
+  // Empty (no value), or the 0-based pairs whose second elements are the full
+  // paths the document depends on.
+  virtual std::optional<std::vector<std::string>> ListDependencies(const std::string& path, bool traverse,
+                                                                   bool searchable, bool addReadOnlyInfo) = 0;
+  virtual Ref<DocumentEnumerator> EnumerateDocuments() = 0;
+  // Menu callbacks named later reach `target` until the add-in disconnects.
+  virtual bool RegisterCallbackTarget(std::uintptr_t moduleHandle, CallbackTarget& target,
+                                      int32_t cookie) = 0;
+  virtual std::string LocalizedMenuName(int32_t menuId) = 0;
+  virtual int32_t AddMenuCommand(int32_t docType, int32_t cookie, const std::string& menuPath,
+                                 int32_t position, const std::string& callback,
+                                 const std::string& enableMethod, const std::string& hint) = 0;
+  // Removes the item named `callback` under `menuPath`, or the sub-menu `menuPath` when `callback` is "".
+  virtual bool RemoveMenuEntry(int32_t docType, const std::string& menuPath, const std::string& callback) = 0;
+  virtual Ref<Frame> MainFrame() = 0;
+};
+
+// How a run reaches the running host: the automation class "SldWorks.Application".
+class HostConnector {
+ public:
+  virtual ~HostConnector() = default;
+  // The running application; throws HostError when there is none.
+  virtual Ref<Application> GetApplication(std::string_view progId) = 0;
+};
+
+}  // namespace ponderix

@@ -1,0 +1,169 @@
+// The dialog-toolkit contract: forms, their controls and the events they raise.
+//
+// A dialog describes its window once as a `FormLayout` (positions and sizes in
+// points, fonts, colours, tab order) and handles events through `FormEvents`.
+// The same dialog code runs on the headless toolkit (src/sim) and the Win32 one
+// (src/win32); both honour these event rules:
+//  - setting a drop-down's selection from code raises its Change event exactly
+//    as a user's pick does, and only when the selection really changes;
+//  - a control that takes the focus (a click on a button, check box, list or
+//    drop-down; Tab) first lets the text box that loses it run its Exit event,
+//    and the click follows; labels take no focus;
+//  - KeyDown gives the virtual-key code; Tab then moves the focus to the next
+//    tab stop, while Enter and Esc do nothing more (no default or cancel button);
+//  - the close box ends the modal show without running any handler.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ponderix {
+
+inline constexpr int kKeyTab = 9;
+inline constexpr int kKeyEnter = 13;
+inline constexpr int kKeyEsc = 27;
+
+struct Colour {
+  enum class Kind : uint8_t { kRgb, kWindowBackground, kWindowText, kButtonFace, kButtonText };
+  Kind kind = Kind::kRgb;
+  uint8_t r = 0, g = 0, b = 0;
+
+  static constexpr Colour Rgb(uint8_t red, uint8_t green, uint8_t blue) {
+    return {Kind::kRgb, red, green, blue};
+  }
+  static constexpr Colour System(Kind k) { return {k, 0, 0, 0}; }
+  friend constexpr bool operator==(const Colour&, const Colour&) = default;
+};
+
+struct Font {
+  std::string face = "Tahoma";  // empty: the dialog's default face
+  double points = 8.25;
+  bool bold = false;
+};
+
+enum class ControlKind { kLabel, kButton, kCheckBox, kTextBox, kDropDown, kCheckList };
+
+struct ControlLayout {
+  std::string name;
+  ControlKind kind = ControlKind::kLabel;
+  double left = 0, top = 0, width = 0, height = 0;  // points, client area
+  int tabIndex = 0;
+  bool tabStop = false;
+  std::string caption;  // label, button and check-box text; a text box's first text
+  Font font;
+  Colour foreColour = Colour::System(Colour::Kind::kWindowText);
+  Colour backColour = Colour::System(Colour::Kind::kButtonFace);
+  bool visible = true;
+  bool enabled = true;
+  bool clickable = false;  // a label that raises Click
+  bool flat = false;       // drop-down drawn flat rather than sunken
+  bool autoSize = false;   // check box sized to its caption
+};
+
+struct FormLayout {
+  std::string name;
+  std::string title;
+  double width = 0, height = 0;  // client area, points
+  std::vector<ControlLayout> controls;
+};
+
+// The dialog's handlers; `control` is the control's layout name.
+class FormEvents {
+ public:
+  virtual ~FormEvents() = default;
+  virtual void Click(std::string_view /*control*/) {}
+  virtual void Change(std::string_view /*control*/) {}
+  // The text box `control` loses the focus; setting `cancel` keeps it there.
+  virtual void Exit(std::string_view /*control*/, bool& /*cancel*/) {}
+  virtual void KeyDown(std::string_view /*control*/, int /*keyCode*/, int /*shift*/) {}
+};
+
+class Control {
+ public:
+  virtual ~Control() = default;
+  virtual void SetFocus() = 0;
+  virtual void SetEnabled(bool enabled) = 0;
+};
+
+// A list box with a check box in front of every row; rows count from 0.
+class CheckListControl : public virtual Control {
+ public:
+  virtual void Clear() = 0;
+  // Replaces the rows, row i from entry i, all unticked.
+  virtual void SetRows(const std::vector<std::string>& rows) = 0;
+  virtual std::vector<std::string> Rows() = 0;
+  virtual int RowCount() = 0;
+  virtual bool Ticked(int row) = 0;
+  virtual void SetTicked(int row, bool ticked) = 0;
+};
+
+class CheckBoxControl : public virtual Control {
+ public:
+  virtual bool Value() = 0;
+  virtual void SetCaption(const std::string& caption) = 0;
+};
+
+// A pick-only drop-down list; index -1 is "nothing selected".
+class DropDownControl : public virtual Control {
+ public:
+  virtual void Clear() = 0;
+  virtual void AddItem(const std::string& text, int index) = 0;
+  virtual int ListIndex() = 0;
+  // Raises Change when the selection really changes.
+  virtual void SetListIndex(int index) = 0;
+  virtual void SetBackColour(Colour colour) = 0;
+};
+
+class TextBoxControl : public virtual Control {
+ public:
+  virtual std::string Text() = 0;
+  virtual void SetText(const std::string& text) = 0;
+};
+
+class LabelControl : public virtual Control {
+ public:
+  virtual void SetCaption(const std::string& caption) = 0;
+};
+
+class Form {
+ public:
+  // Destroying the form unloads it.
+  virtual ~Form() = default;
+  // Returns when the form is hidden, or closed through its close box.
+  virtual void ShowModal() = 0;
+  virtual void Hide() = 0;
+  virtual void SetTitle(const std::string& title) = 0;
+  // The named control of that kind; throws std::logic_error when the layout has none.
+  virtual CheckListControl& CheckList(std::string_view name) = 0;
+  virtual CheckBoxControl& CheckBox(std::string_view name) = 0;
+  virtual DropDownControl& DropDown(std::string_view name) = 0;
+  virtual TextBoxControl& TextBox(std::string_view name) = 0;
+  virtual LabelControl& Label(std::string_view name) = 0;
+};
+
+class Toolkit {
+ public:
+  virtual ~Toolkit() = default;
+  // Creates the form from its layout; `events` must outlive it.
+  virtual std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) = 0;
+  // A plain message box with an OK button only and no caption of the caller's.
+  virtual void ShowMessageBox(const std::string& text) = 0;
+  // A monotonic clock in seconds.
+  virtual double Seconds() = 0;
+  // Lets pending window events run.
+  virtual void ProcessPendingEvents() = 0;
+  // The decimal separator of the user's locale.
+  virtual std::string DecimalSeparator() = 0;
+};
+
+// The shell's opener: `file` with its default action, no verb and no parameters.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual void Open(const std::string& file, const std::string& directory, int showMode) = 0;
+};
+
+}  // namespace ponderix

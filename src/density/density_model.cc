@@ -1,0 +1,62 @@
+#include "density/density_model.h"
+
+namespace ponderix {
+
+int16_t InitialDensUnitIndex(int32_t userLengthUnit) {
+  switch (userLengthUnit) {
+    case 0:  // millimetre
+      return 0;
+    case 1:  // centimetre
+      return 1;
+    case 3:  // inch
+    case 5:  // foot and inch
+      return 2;
+    case 4:  // foot
+      return 3;
+    default:  // metre and anything the host adds later
+      return 4;
+  }
+}
+
+void FillDensityTables(DensityState& s) {
+  s.chosenDensity = s.partDensity;
+  for (int i = 0; i < kDensUnitCount; ++i) {
+    s.densUnitNames[i] = kDensUnitNames[i];
+    s.densUnitFactors[i] = kDensUnitFactors[i];
+  }
+  for (int i = 0; i < kComMatCount; ++i) {
+    s.comMatNames[i] = kComMatNames[i];
+    s.comMatDensities[i] = kComMatFixedDensities[i];
+  }
+  s.comMatDensities[0] = s.chosenDensity;
+}
+
+void ApplyShowRule(DensityState& s) {
+  s.displayDensity = s.densUnitFactors[s.densUnitIndex] * s.chosenDensity;
+}
+
+void ApplyInitialUnit(DensityState& s, int32_t userLengthUnit) {
+  s.densUnitIndex = InitialDensUnitIndex(userLengthUnit);
+  ApplyShowRule(s);
+}
+
+bool ApplyMaterialRule(DensityState& s, int materialIndex) {
+  if (materialIndex < 0 || materialIndex >= kComMatCount) return false;
+  s.chosenDensity = s.comMatDensities[materialIndex];
+  ApplyShowRule(s);
+  return true;
+}
+
+bool ApplyUnitRule(DensityState& s, int unitIndex) {
+  if (unitIndex < 0 || unitIndex >= kDensUnitCount) return false;
+  s.densUnitIndex = static_cast<int16_t>(unitIndex);
+  ApplyShowRule(s);
+  return true;
+}
+
+void ApplyAcceptRule(DensityState& s, double entered) {
+  s.displayDensity = entered;
+  s.chosenDensity = s.displayDensity / s.densUnitFactors[s.densUnitIndex];
+}
+
+}  // namespace ponderix

@@ -1,0 +1,59 @@
+// The density model: units with their factors, the common materials, the unit
+// shown first for a document's length unit, and the rules the density dialog
+// applies when the user picks a material, picks a unit or enters a value.
+//
+// Every density kept for the host is in kg/m^3; only the shown value is in the
+// chosen unit (shown = stored x factor).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ponderix {
+
+inline constexpr int kDensUnitCount = 6;
+inline constexpr int kComMatCount = 5;
+
+inline constexpr std::array<std::string_view, kDensUnitCount> kDensUnitNames = {
+    "g/mm^3", "g/cm^3", "lb/in^3", "lb/ft^3", "kg/m^3", "Spec. Grav."};
+// The pound factors are these rounded constants, not the exact conversions.
+inline constexpr std::array<double, kDensUnitCount> kDensUnitFactors = {0.000001,     0.001, 0.0000361273,
+                                                                        0.0624279744, 1.0,   0.001};
+inline constexpr std::array<std::string_view, kComMatCount> kComMatNames = {
+    "(enter manually)", "steel", "aluminum", "brass", "S.G.=1 (water, plastic)"};
+// Entry 0 is the part's own density, filled in per run.
+inline constexpr std::array<double, kComMatCount> kComMatFixedDensities = {0.0, 7871.0, 2750.0, 8900.0,
+                                                                           1000.0};
+
+// The unit shown first for the host's length-unit code.
+int16_t InitialDensUnitIndex(int32_t userLengthUnit);
+
+// The density part of the run state. Field names are the run's own vocabulary.
+struct DensityState {
+  double partDensity = 0;
+  double chosenDensity = 0;
+  double displayDensity = 0;
+  int16_t densUnitIndex = 4;
+  std::array<std::string, kDensUnitCount> densUnitNames;
+  std::array<double, kDensUnitCount> densUnitFactors{};
+  std::array<std::string, kComMatCount> comMatNames;
+  std::array<double, kComMatCount> comMatDensities{};
+};
+
+// Fills the tables and sets chosenDensity = partDensity (material 0 holds it).
+void FillDensityTables(DensityState& s);
+// Initial unit from the length unit, then the show rule.
+void ApplyInitialUnit(DensityState& s, int32_t userLengthUnit);
+// displayDensity = factor x chosenDensity.
+void ApplyShowRule(DensityState& s);
+// chosenDensity = the material's density, then the show rule. An index outside
+// the table leaves everything as it was and returns false.
+bool ApplyMaterialRule(DensityState& s, int materialIndex);
+// densUnitIndex = unit, then the show rule; false (and no change) outside the table.
+bool ApplyUnitRule(DensityState& s, int unitIndex);
+// displayDensity = entered, chosenDensity = entered / factor (one division).
+void ApplyAcceptRule(DensityState& s, double entered);
+
+}  // namespace ponderix

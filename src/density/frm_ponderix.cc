@@ -1,0 +1,177 @@
+#include "density/frm_ponderix.h"
+
+#include <string>
+#include <utility>
+
+#include "density/number_text.h"
+
+namespace ponderix {
+
+namespace {
+
+constexpr Colour kWindow = Colour::System(Colour::Kind::kWindowBackground);
+constexpr Colour kWindowText = Colour::System(Colour::Kind::kWindowText);
+constexpr std::array<Colour, 5> kComMatColors = {kWindow, Colour::Rgb(192, 255, 255),
+                                                 Colour::Rgb(224, 224, 224), Colour::Rgb(192, 192, 0),
+                                                 Colour::Rgb(128, 128, 255)};
+
+ControlLayout Make(std::string name, ControlKind kind, double left, double top, double width, double height,
+                   int tabIndex, bool tabStop, std::string caption) {
+  ControlLayout c;
+  c.name = std::move(name);
+  c.kind = kind;
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+  c.tabIndex = tabIndex;
+  c.tabStop = tabStop;
+  c.caption = std::move(caption);
+  if (kind == ControlKind::kTextBox || kind == ControlKind::kDropDown) c.backColour = kWindow;
+  return c;
+}
+
+}  // namespace
+
+frmPonderix::frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
+                         std::string webAddress)
+    : run_(run), toolkit_(toolkit), openMakerWebPage_(std::move(openMakerWebPage)) {
+  form_ = toolkit_.LoadForm(Layout(webAddress), *this);
+}
+
+FormLayout frmPonderix::Layout(std::string_view webAddress) {
+  FormLayout f;
+  f.name = "frmPonderix";
+  f.title = "Ponderix by Korvanis";
+  f.width = 450;
+  f.height = 134;
+  using K = ControlKind;
+  f.controls.push_back(Make("lblComMats", K::kLabel, 24, 12, 132, 12, 1, false, "Common Materials"));
+  auto& mats = f.controls.emplace_back(Make("cboComMats", K::kDropDown, 24, 24, 132, 15.75, 0, false, ""));
+  mats.flat = true;
+  f.controls.push_back(Make("lblDensVal", K::kLabel, 216, 12, 78, 12, 4, false, "Density"));
+  f.controls.push_back(Make("txtDensVal", K::kTextBox, 216, 24, 72, 15.75, 2, true, ""));
+  f.controls.push_back(Make("lblDensUnits", K::kLabel, 300, 12, 78, 12, 5, false, "Density Units"));
+  f.controls.push_back(Make("cboDensUnits", K::kDropDown, 300, 24, 126, 15.75, 3, false, ""));
+  f.controls.push_back(Make("btnOK", K::kButton, 216, 102, 102, 24, 6, true, "OK"));
+  f.controls.push_back(Make("btnCancel", K::kButton, 336, 102, 102, 24, 7, true, "Cancel"));
+  auto& link = f.controls.emplace_back(
+      Make("lblWebLink", K::kLabel, 6, 120, 110.25, 9.75, 8, false, std::string(webAddress)));
+  link.foreColour = Colour::Rgb(0, 0, 255);
+  link.font.face.clear();
+  link.clickable = true;
+  auto& jan = f.controls.emplace_back(
+      Make("lblJan", K::kLabel, 6, 108, 110.25, 9.75, 9, false, "Coming January 2004:"));
+  jan.foreColour = kWindowText;
+  jan.font.face.clear();
+  return f;
+}
+
+void frmPonderix::PrepareDialog() {
+  comMatsArmed = false;
+  densUnitsArmed = false;
+  FillDensityTables(run_);
+  comMatColors = kComMatColors;
+
+  auto& mats = form_->DropDown("cboComMats");
+  mats.Clear();
+  for (int i = 0; i < kComMatCount; ++i) mats.AddItem(run_.comMatNames[i], i);
+  comMatIndex = 0;
+  mats.SetListIndex(0);
+  comMatsArmed = true;
+
+  auto& units = form_->DropDown("cboDensUnits");
+  units.Clear();
+  for (int i = 0; i < kDensUnitCount; ++i) units.AddItem(run_.densUnitNames[i], i);
+  ApplyInitialUnit(run_, run_.userLengthUnit);
+  units.SetListIndex(run_.densUnitIndex);
+  densUnitsArmed = true;
+
+  ShowDisplayDensity();
+}
+
+void frmPonderix::ShowDisplayDensity() {
+  form_->TextBox("txtDensVal").SetText(FormatLocaleNumber(run_.displayDensity, toolkit_.DecimalSeparator()));
+}
+
+void frmPonderix::cboComMats_Change() {
+  if (!comMatsArmed) return;
+  const int index = form_->DropDown("cboComMats").ListIndex();
+  if (!ApplyMaterialRule(run_, index)) return;
+  comMatIndex = static_cast<int16_t>(index);
+  form_->DropDown("cboComMats").SetBackColour(comMatColors[comMatIndex]);
+  ShowDisplayDensity();
+}
+
+void frmPonderix::cboDensUnits_Change() {
+  if (!densUnitsArmed) return;
+  if (!ApplyUnitRule(run_, form_->DropDown("cboDensUnits").ListIndex())) return;
+  ShowDisplayDensity();
+}
+
+void frmPonderix::AcceptDensVal() {
+  const auto value = ParseLocaleNumber(form_->TextBox("txtDensVal").Text(), toolkit_.DecimalSeparator());
+  if (!value) {
+    // Not a number here: keep the last accepted values and show them again.
+    ShowDisplayDensity();
+    return;
+  }
+  ApplyAcceptRule(run_, *value);
+  auto& mats = form_->DropDown("cboComMats");
+  comMatsArmed = false;
+  mats.SetListIndex(0);
+  mats.SetBackColour(comMatColors[0]);
+  comMatsArmed = true;
+}
+
+void frmPonderix::txtDensVal_KeyDown(int KeyCode, int /*Shift*/) {
+  auto& box = form_->TextBox("txtDensVal");
+  if (KeyCode == kKeyTab || KeyCode == kKeyEnter) {
+    if (const auto value = ParseLeadingNumber(box.Text())) {
+      box.SetText(FormatLocaleNumber(*value, toolkit_.DecimalSeparator()));
+      AcceptDensVal();
+    } else {
+      ShowDisplayDensity();  // too large for a double: nothing is accepted
+    }
+  }
+  if (KeyCode == kKeyEsc) ShowDisplayDensity();
+}
+
+void frmPonderix::txtDensVal_Exit(bool& /*Cancel*/) { AcceptDensVal(); }
+
+void frmPonderix::btnOK_Click() { form_->Hide(); }
+
+void frmPonderix::btnCancel_Click() {
+  run_.continueRun = false;
+  form_->Hide();
+}
+
+void frmPonderix::lblWebLink_Click() { openMakerWebPage_(); }
+
+void frmPonderix::Click(std::string_view control) {
+  if (control == "btnOK") {
+    btnOK_Click();
+  } else if (control == "btnCancel") {
+    btnCancel_Click();
+  } else if (control == "lblWebLink") {
+    lblWebLink_Click();
+  }
+}
+
+void frmPonderix::Change(std::string_view control) {
+  if (control == "cboComMats") {
+    cboComMats_Change();
+  } else if (control == "cboDensUnits") {
+    cboDensUnits_Change();
+  }
+}
+
+void frmPonderix::Exit(std::string_view control, bool& cancel) {
+  if (control == "txtDensVal") txtDensVal_Exit(cancel);
+}
+
+void frmPonderix::KeyDown(std::string_view control, int keyCode, int shift) {
+  if (control == "txtDensVal") txtDensVal_KeyDown(keyCode, shift);
+}
+
+}  // namespace ponderix

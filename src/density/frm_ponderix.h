@@ -1,0 +1,62 @@
+// The density dialog: pick a common material, or type a value, in one of six
+// units. OK keeps the choice, Cancel clears continueRun; the dialog never
+// talks to the host. The rules behind it are those of density_model.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "addin/toolkit.h"
+#include "run/run_state.h"
+
+namespace ponderix {
+
+// NOLINTNEXTLINE(readability-identifier-naming): the dialog's own name
+class frmPonderix : public FormEvents {
+ public:
+  // Loads the dialog (its form exists, nothing is filled in yet).
+  frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
+              std::string webAddress);
+
+  static FormLayout Layout(std::string_view webAddress);
+
+  // Fills both lists and the value box from partDensity and userLengthUnit
+  // without letting the list reactions run.
+  void PrepareDialog();
+  // Modal; returns when OK or Cancel hides the dialog or the close box closes it.
+  void Show() { form_->ShowModal(); }
+  Form& form() { return *form_; }
+
+  void btnOK_Click();
+  void btnCancel_Click();
+  void cboComMats_Change();
+  void cboDensUnits_Change();
+  void txtDensVal_Exit(bool& Cancel);
+  void txtDensVal_KeyDown(int KeyCode, int Shift);
+  void lblWebLink_Click();
+
+  void Click(std::string_view control) override;
+  void Change(std::string_view control) override;
+  void Exit(std::string_view control, bool& cancel) override;
+  void KeyDown(std::string_view control, int keyCode, int shift) override;
+
+  bool comMatsArmed = false;
+  bool densUnitsArmed = false;
+  int16_t comMatIndex = 0;
+  std::array<Colour, 5> comMatColors{};
+
+ private:
+  void AcceptDensVal();
+  // The value box shows displayDensity.
+  void ShowDisplayDensity();
+
+  RunState& run_;
+  Toolkit& toolkit_;
+  std::function<void()> openMakerWebPage_;
+  std::unique_ptr<Form> form_;
+};
+
+}  // namespace ponderix

@@ -1,0 +1,498 @@
+#include "sim/headless_toolkit.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <sstream>
+
+namespace ponderix::sim {
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  const auto begin = s.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos) return {};
+  const auto end = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(begin, end - begin + 1));
+}
+
+std::optional<int> ParseIndex(std::string_view s) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || end != s.data() + s.size() || value < 0) return std::nullopt;
+  return value;
+}
+
+const char* KindName(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kLabel:
+      return "label";
+    case ControlKind::kButton:
+      return "button";
+    case ControlKind::kCheckBox:
+      return "check box";
+    case ControlKind::kTextBox:
+      return "text box";
+    case ControlKind::kDropDown:
+      return "drop-down";
+    case ControlKind::kCheckList:
+      return "list";
+  }
+  return "control";
+}
+
+}  // namespace
+
+std::optional<Action> ParseAction(const std::string& rawLine, int lineNumber) {
+  std::string line = rawLine;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const std::string trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == '#') return std::nullopt;
+
+  const auto space = trimmed.find(' ');
+  const std::string verb = trimmed.substr(0, space);
+  // Everything after "type " is the text, blanks and "#" included.
+  const std::string rest = space == std::string::npos ? "" : trimmed.substr(space + 1);
+  Action a;
+  a.line = lineNumber;
+  if (verb == "type") {
+    a.kind = Action::Kind::kType;
+    const auto at = line.find("type");
+    a.argument = at + 5 <= line.size() ? line.substr(at + 5) : "";
+    return a;
+  }
+  // Elsewhere a blank followed by "#" starts a comment.
+  std::string args = rest;
+  if (const auto hash = args.find(" #"); hash != std::string::npos) args.erase(hash);
+  if (!args.empty() && args.front() == '#') args.clear();
+  args = Trim(args);
+  const auto argSpace = args.find(' ');
+  const std::string first = args.substr(0, argSpace);
+  const std::string second = argSpace == std::string::npos ? "" : Trim(args.substr(argSpace + 1));
+
+  auto need = [&](bool ok, const char* usage) {
+    if (!ok) throw ScriptError(lineNumber, std::string("expected ") + usage);
+  };
+  if (verb == "click" || verb == "focus") {
+    need(!first.empty() && second.empty(), verb == "click" ? "click CONTROL" : "focus CONTROL");
+    a.kind = verb == "click" ? Action::Kind::kClick : Action::Kind::kFocus;
+    a.control = first;
+  } else if (verb == "tick" || verb == "untick") {
+    need(!args.empty(), verb == "tick" ? "tick ROW" : "untick ROW");
+    a.kind = verb == "tick" ? Action::Kind::kTick : Action::Kind::kUntick;
+    a.argument = args;
+  } else if (verb == "pick") {
+    need(!first.empty() && !second.empty(), "pick CONTROL INDEX-or-TEXT");
+    a.kind = Action::Kind::kPick;
+    a.control = first;
+    a.argument = second;
+  } else if (verb == "key") {
+    need(args == "Tab" || args == "Enter" || args == "Esc", "key Tab, key Enter or key Esc");
+    a.kind = Action::Kind::kKey;
+    a.argument = args;
+  } else if (verb == "close" || verb == "snapshot") {
+    need(args.empty(), verb == "close" ? "close with nothing after it" : "snapshot with nothing after it");
+    a.kind = verb == "close" ? Action::Kind::kClose : Action::Kind::kSnapshot;
+  } else {
+    throw ScriptError(lineNumber, "unknown action \"" + verb +
+                                      "\" (click, tick, untick, pick, focus, type, key, close, snapshot)");
+  }
+  return a;
+}
+
+ScriptSource ScriptSource::FromText(const std::string& text) {
+  std::vector<Action> actions;
+  std::istringstream in(text);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (auto action = ParseAction(line, number)) actions.push_back(std::move(*action));
+  }
+  return ScriptSource(std::move(actions));
+}
+
+std::optional<Action> ScriptSource::Next(const FormSnapshot& /*shown*/) {
+  if (next_ == actions_.size()) return std::nullopt;
+  return actions_[next_++];
+}
+
+std::string ColourText(Colour colour) {
+  Colour rgb = colour;
+  switch (colour.kind) {
+    case Colour::Kind::kRgb:
+      break;
+    case Colour::Kind::kWindowBackground:
+      rgb = Colour::Rgb(255, 255, 255);
+      break;
+    case Colour::Kind::kButtonFace:
+      rgb = Colour::Rgb(240, 240, 240);
+      break;
+    case Colour::Kind::kWindowText:
+    case Colour::Kind::kButtonText:
+      rgb = Colour::Rgb(0, 0, 0);
+      break;
+  }
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", rgb.r, rgb.g, rgb.b);
+  return text;
+}
+
+std::string DescribeForm(const FormSnapshot& form) {
+  std::ostringstream out;
+  out << "== " << form.title << " (" << form.form << ")";
+  if (!form.focus.empty()) out << ", focus on " << form.focus;
+  out << "\n";
+  for (const ControlSnapshot& c : form.controls) {
+    if (!c.visible) continue;
+    out << "  " << c.name << " [" << KindName(c.kind) << (c.enabled ? "" : ", disabled") << "]";
+    switch (c.kind) {
+      case ControlKind::kLabel:
+      case ControlKind::kButton:
+        out << " \"" << c.caption << "\"";
+        break;
+      case ControlKind::kCheckBox:
+        out << " [" << (c.checked ? "x" : " ") << "] \"" << c.caption << "\"";
+        break;
+      case ControlKind::kTextBox:
+        out << " \"" << c.text << "\"";
+        break;
+      case ControlKind::kDropDown:
+        out << " \"" << (c.index >= 0 && c.index < static_cast<int>(c.items.size()) ? c.items[c.index] : "")
+            << "\" (index " << c.index << " of";
+        for (const auto& item : c.items) out << " \"" << item << "\"";
+        out << ") colour " << c.backColor;
+        break;
+      case ControlKind::kCheckList:
+        for (size_t i = 0; i < c.rows.size(); ++i) {
+          out << "\n    " << i << " [" << (c.ticks[i] ? "x" : " ") << "] " << c.rows[i];
+        }
+        break;
+    }
+    out << "\n";
+  }
+  return out.str();
+}
+
+// One control of any kind; the form hands it out through the interface of its kind.
+class HeadlessControl : public CheckListControl,
+                        public CheckBoxControl,
+                        public DropDownControl,
+                        public TextBoxControl,
+                        public LabelControl {
+ public:
+  HeadlessControl(HeadlessForm& form, const ControlLayout& layout);
+
+  void SetFocus() override;
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+
+  // Check list.
+  void Clear() override {
+    rows_.clear();
+    ticks_.clear();
+    items_.clear();
+    index_ = -1;
+  }
+  void SetRows(const std::vector<std::string>& rows) override {
+    rows_ = rows;
+    ticks_.assign(rows.size(), false);
+  }
+  std::vector<std::string> Rows() override { return rows_; }
+  int RowCount() override { return static_cast<int>(rows_.size()); }
+  bool Ticked(int row) override { return ticks_.at(RowIndex(row)); }
+  void SetTicked(int row, bool ticked) override { ticks_.at(RowIndex(row)) = ticked; }
+
+  // Check box.
+  bool Value() override { return checked_; }
+  void SetCaption(const std::string& caption) override { caption_ = caption; }
+
+  // Drop-down.
+  void AddItem(const std::string& text, int index) override {
+    if (index < 0 || index > static_cast<int>(items_.size()))
+      throw std::out_of_range("item index out of range");
+    items_.insert(items_.begin() + index, text);
+  }
+  int ListIndex() override { return index_; }
+  void SetListIndex(int index) override;
+  void SetBackColour(Colour colour) override { back_ = colour; }
+
+  // Text box.
+  std::string Text() override { return text_; }
+  void SetText(const std::string& text) override { text_ = text; }
+
+  ControlSnapshot Snapshot() const {
+    ControlSnapshot s;
+    s.name = layout_.name;
+    s.kind = layout_.kind;
+    s.visible = layout_.visible;
+    s.enabled = enabled_;
+    s.text = text_;
+    s.caption = caption_;
+    s.index = index_;
+    s.items = items_;
+    s.checked = checked_;
+    s.rows = rows_;
+    s.ticks = ticks_;
+    s.backColor = ColourText(back_);
+    return s;
+  }
+
+  const ControlLayout& layout() const { return layout_; }
+  bool enabled() const { return enabled_; }
+  void Toggle() { checked_ = !checked_; }
+
+ private:
+  size_t RowIndex(int row) const {
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size())
+      throw std::out_of_range("no row " + std::to_string(row));
+    return static_cast<size_t>(row);
+  }
+
+  HeadlessForm& form_;
+  ControlLayout layout_;
+  bool enabled_;
+  std::string caption_;
+  std::string text_;
+  std::vector<std::string> rows_;
+  std::vector<bool> ticks_;
+  std::vector<std::string> items_;
+  int index_ = -1;
+  bool checked_ = false;
+  Colour back_;
+};
+
+class HeadlessForm : public Form {
+ public:
+  HeadlessForm(HeadlessToolkit& toolkit, const FormLayout& layout, FormEvents& events)
+      : toolkit_(toolkit), layout_(layout), events_(events), title_(layout.title) {
+    for (const ControlLayout& c : layout.controls) {
+      controls_.emplace(c.name, std::make_unique<HeadlessControl>(*this, c));
+    }
+    ++toolkit_.loaded_;
+  }
+  ~HeadlessForm() override { --toolkit_.loaded_; }
+  HeadlessForm(const HeadlessForm&) = delete;
+  HeadlessForm& operator=(const HeadlessForm&) = delete;
+
+  void ShowModal() override;
+  void Hide() override { shown_ = false; }
+  void SetTitle(const std::string& title) override { title_ = title; }
+  CheckListControl& CheckList(std::string_view name) override { return Get(name, ControlKind::kCheckList); }
+  CheckBoxControl& CheckBox(std::string_view name) override { return Get(name, ControlKind::kCheckBox); }
+  DropDownControl& DropDown(std::string_view name) override { return Get(name, ControlKind::kDropDown); }
+  TextBoxControl& TextBox(std::string_view name) override { return Get(name, ControlKind::kTextBox); }
+  LabelControl& Label(std::string_view name) override { return Get(name, ControlKind::kLabel); }
+
+  // Moves the focus as a user would: the text box that loses it runs its Exit
+  // event first, which may keep it. False when the focus stayed.
+  bool MoveFocus(const std::string& target) {
+    if (target == focus_) return true;
+    if (shown_ && !focus_.empty() && controls_.at(focus_)->layout().kind == ControlKind::kTextBox) {
+      bool cancel = false;
+      events_.Exit(focus_, cancel);
+      if (cancel) return false;
+    }
+    focus_ = target;
+    return true;
+  }
+
+  // A selection change of a drop-down, from code or from the user.
+  void Changed(const std::string& name) { events_.Change(name); }
+
+  FormSnapshot Snapshot() const {
+    FormSnapshot s;
+    s.form = layout_.name;
+    s.title = title_;
+    s.focus = focus_;
+    for (const ControlLayout& c : layout_.controls) s.controls.push_back(controls_.at(c.name)->Snapshot());
+    return s;
+  }
+
+ private:
+  HeadlessControl& Get(std::string_view name, ControlKind kind) {
+    const auto it = controls_.find(std::string(name));
+    if (it == controls_.end() || it->second->layout().kind != kind) {
+      throw std::logic_error(layout_.name + " has no " + KindName(kind) + " named " + std::string(name));
+    }
+    return *it->second;
+  }
+
+  // The control a user can reach by name, or a ScriptError.
+  HeadlessControl& Reachable(const Action& a, const std::string& name) {
+    const auto it = controls_.find(name);
+    if (it == controls_.end()) throw ScriptError(a.line, layout_.name + " has no control named " + name);
+    HeadlessControl& c = *it->second;
+    if (!c.layout().visible || !c.enabled()) throw ScriptError(a.line, name + " is hidden or disabled");
+    return c;
+  }
+
+  HeadlessControl& TheCheckList(const Action& a) {
+    for (const ControlLayout& c : layout_.controls) {
+      if (c.kind == ControlKind::kCheckList) return Reachable(a, c.name);
+    }
+    throw ScriptError(a.line, layout_.name + " has no list with ticks");
+  }
+
+  void NextTabStop() {
+    std::vector<const ControlLayout*> stops;
+    for (const ControlLayout& c : layout_.controls) {
+      if (c.tabStop && c.visible && controls_.at(c.name)->enabled()) stops.push_back(&c);
+    }
+    if (stops.empty()) return;
+    std::stable_sort(stops.begin(), stops.end(), [](const ControlLayout* x, const ControlLayout* y) {
+      return x->tabIndex < y->tabIndex;
+    });
+    auto at =
+        std::find_if(stops.begin(), stops.end(), [&](const ControlLayout* c) { return c->name == focus_; });
+    const ControlLayout* next = at == stops.end() || at + 1 == stops.end() ? stops.front() : *(at + 1);
+    MoveFocus(next->name);
+  }
+
+  void Perform(const Action& a);
+
+  HeadlessToolkit& toolkit_;
+  FormLayout layout_;
+  FormEvents& events_;
+  std::string title_;
+  std::map<std::string, std::unique_ptr<HeadlessControl>> controls_;
+  std::string focus_;
+  bool shown_ = false;
+};
+
+HeadlessControl::HeadlessControl(HeadlessForm& form, const ControlLayout& layout)
+    : form_(form),
+      layout_(layout),
+      enabled_(layout.enabled),
+      caption_(layout.caption),
+      text_(layout.kind == ControlKind::kTextBox ? layout.caption : ""),
+      back_(layout.backColour) {}
+
+void HeadlessControl::SetFocus() { form_.MoveFocus(layout_.name); }
+
+void HeadlessControl::SetListIndex(int index) {
+  if (index < -1 || index >= static_cast<int>(items_.size())) {
+    throw std::out_of_range(layout_.name + " has no item " + std::to_string(index));
+  }
+  if (index == index_) return;
+  index_ = index;
+  form_.Changed(layout_.name);
+}
+
+void HeadlessForm::ShowModal() {
+  shown_ = true;
+  if (focus_.empty()) NextTabStop();
+  try {
+    while (shown_) {
+      std::optional<Action> action = toolkit_.actions_.Next(Snapshot());
+      if (!action)
+        throw ScriptError(0, "the actions ended while " + layout_.name + " (\"" + title_ + "\") is shown");
+      try {
+        Perform(*action);
+      } catch (const ScriptError& e) {
+        toolkit_.actions_.Rejected(e);
+      }
+    }
+  } catch (const ScriptError& e) {
+    shown_ = false;
+    if (!toolkit_.scriptError_) toolkit_.scriptError_ = e;
+    throw;
+  }
+}
+
+void HeadlessForm::Perform(const Action& a) {
+  switch (a.kind) {
+    case Action::Kind::kClick: {
+      HeadlessControl& c = Reachable(a, a.control);
+      switch (c.layout().kind) {
+        case ControlKind::kLabel:
+          // Labels take no focus.
+          if (c.layout().clickable) events_.Click(a.control);
+          return;
+        case ControlKind::kButton:
+          if (MoveFocus(a.control)) events_.Click(a.control);
+          return;
+        case ControlKind::kCheckBox:
+          if (MoveFocus(a.control)) {
+            c.Toggle();
+            events_.Change(a.control);
+            events_.Click(a.control);
+          }
+          return;
+        default:
+          throw ScriptError(a.line, "use pick, tick, untick or focus on " + a.control);
+      }
+    }
+    case Action::Kind::kTick:
+    case Action::Kind::kUntick: {
+      HeadlessControl& list = TheCheckList(a);
+      int row = -1;
+      if (auto index = ParseIndex(a.argument)) {
+        row = *index;
+      } else {
+        const auto rows = list.Rows();
+        const auto it = std::find(rows.begin(), rows.end(), a.argument);
+        if (it != rows.end()) row = static_cast<int>(it - rows.begin());
+      }
+      if (row < 0 || row >= list.RowCount())
+        throw ScriptError(a.line, "no row " + a.argument + " in the list");
+      if (!MoveFocus(list.layout().name)) return;
+      const bool tick = a.kind == Action::Kind::kTick;
+      if (list.Ticked(row) != tick) {
+        list.SetTicked(row, tick);
+        events_.Change(list.layout().name);
+      }
+      return;
+    }
+    case Action::Kind::kPick: {
+      HeadlessControl& c = Reachable(a, a.control);
+      if (c.layout().kind != ControlKind::kDropDown)
+        throw ScriptError(a.line, a.control + " is not a drop-down");
+      int index = -1;
+      const auto items = c.Snapshot().items;
+      if (const auto it = std::find(items.begin(), items.end(), a.argument); it != items.end()) {
+        index = static_cast<int>(it - items.begin());
+      } else if (auto parsed = ParseIndex(a.argument)) {
+        index = *parsed;
+      }
+      if (index < 0 || index >= static_cast<int>(items.size())) {
+        throw ScriptError(a.line, a.control + " has no item " + a.argument);
+      }
+      if (MoveFocus(a.control)) c.SetListIndex(index);
+      return;
+    }
+    case Action::Kind::kFocus: {
+      HeadlessControl& c = Reachable(a, a.control);
+      if (c.layout().kind == ControlKind::kLabel) throw ScriptError(a.line, "a label takes no focus");
+      MoveFocus(a.control);
+      return;
+    }
+    case Action::Kind::kType: {
+      if (focus_.empty() || controls_.at(focus_)->layout().kind != ControlKind::kTextBox) {
+        throw ScriptError(a.line, "type needs the focus in a text box (focus is on " +
+                                      (focus_.empty() ? std::string("nothing") : focus_) + ")");
+      }
+      controls_.at(focus_)->SetText(a.argument);
+      return;
+    }
+    case Action::Kind::kKey: {
+      const int code = a.argument == "Tab" ? kKeyTab : a.argument == "Enter" ? kKeyEnter : kKeyEsc;
+      if (!focus_.empty()) events_.KeyDown(focus_, code, 0);
+      if (code == kKeyTab && shown_) NextTabStop();
+      return;
+    }
+    case Action::Kind::kClose:
+      // The close box runs no handler.
+      shown_ = false;
+      return;
+    case Action::Kind::kSnapshot:
+      toolkit_.snapshots_.push_back(Snapshot());
+      return;
+  }
+}
+
+HeadlessToolkit::HeadlessToolkit(SimHost& host, ActionSource& actions, std::string decimalSeparator)
+    : host_(host), actions_(actions), decimalSeparator_(std::move(decimalSeparator)) {}
+
+std::unique_ptr<Form> HeadlessToolkit::LoadForm(const FormLayout& layout, FormEvents& events) {
+  return std::make_unique<HeadlessForm>(*this, layout, events);
+}
+
+}  // namespace ponderix::sim

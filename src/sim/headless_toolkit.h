@@ -1,0 +1,132 @@
+// The headless toolkit: forms without windows. A modal show runs a loop that
+// takes user actions (from a script, a test, or a person at a terminal) and
+// turns them into the events a user would cause, with the focus rules of the
+// toolkit contract, until the form is hidden or closed.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "addin/toolkit.h"
+#include "sim/sim_host.h"
+
+namespace ponderix::sim {
+
+// A user action: `click CONTROL`, `tick ROW`, `untick ROW`, `pick CONTROL
+// ITEM`, `focus CONTROL`, `type TEXT`, `key Tab|Enter|Esc`, `close`, `snapshot`.
+struct Action {
+  enum class Kind { kClick, kTick, kUntick, kPick, kFocus, kType, kKey, kClose, kSnapshot };
+  Kind kind = Kind::kClick;
+  std::string control;   // click, pick, focus
+  std::string argument;  // the row, item, text or key
+  int line = 0;          // where it came from (0: not from a file)
+};
+
+// A bad action or script; `line` 0 when it has none.
+class ScriptError : public std::runtime_error {
+ public:
+  ScriptError(int line, const std::string& message)
+      : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + message : message),
+        line_(line),
+        message_(message) {}
+  int line() const { return line_; }
+  const std::string& message() const { return message_; }
+  // "NAME:LINE: message", or "NAME: message" without a line.
+  std::string Where(const std::string& name) const {
+    return name + (line_ > 0 ? ":" + std::to_string(line_) : "") + ": " + message_;
+  }
+
+ private:
+  int line_;
+  std::string message_;
+};
+
+// Parses one script line; empty for a blank line or a comment. Throws ScriptError.
+std::optional<Action> ParseAction(const std::string& line, int lineNumber);
+
+struct ControlSnapshot {
+  std::string name;
+  ControlKind kind = ControlKind::kLabel;
+  bool visible = true;
+  bool enabled = true;
+  std::string text;                // text box
+  std::string caption;             // label, button, check box
+  int index = -1;                  // drop-down
+  std::vector<std::string> items;  // drop-down
+  bool checked = false;            // check box
+  std::vector<std::string> rows;   // check list
+  std::vector<bool> ticks;         // check list
+  std::string backColor;           // "#RRGGBB"
+};
+
+struct FormSnapshot {
+  std::string form;
+  std::string title;
+  std::string focus;
+  std::vector<ControlSnapshot> controls;
+};
+
+// The form as a person at a terminal reads it.
+std::string DescribeForm(const FormSnapshot& form);
+std::string ColourText(Colour colour);
+
+class HeadlessForm;
+
+// Where the actions come from. `Next` gives the next action for the shown
+// form, or nothing when there are no more.
+class ActionSource {
+ public:
+  virtual ~ActionSource() = default;
+  virtual std::optional<Action> Next(const FormSnapshot& shown) = 0;
+  // Tells the source that an action could not be carried out; a script stops
+  // (rethrows), a person at a terminal is told and asked again.
+  virtual void Rejected(const ScriptError& error) { throw error; }
+};
+
+// Actions from a list (tests) or from the lines of a script file.
+class ScriptSource : public ActionSource {
+ public:
+  explicit ScriptSource(std::vector<Action> actions) : actions_(std::move(actions)) {}
+  // Parses the whole text at once, so that a bad line is found before the run.
+  static ScriptSource FromText(const std::string& text);
+  std::optional<Action> Next(const FormSnapshot& shown) override;
+
+ private:
+  std::vector<Action> actions_;
+  size_t next_ = 0;
+};
+
+class HeadlessToolkit : public Toolkit {
+ public:
+  HeadlessToolkit(SimHost& host, ActionSource& actions, std::string decimalSeparator = ".");
+
+  std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) override;
+  void ShowMessageBox(const std::string& text) override { host_.RecordBox(text); }
+  // A virtual clock that pending events move on by 10 ms: waits are exact and instant.
+  double Seconds() override { return clock_; }
+  void ProcessPendingEvents() override { clock_ += 0.01; }
+  std::string DecimalSeparator() override { return decimalSeparator_; }
+
+  // Forms loaded now, by layout name.
+  int LoadedForms() const { return loaded_; }
+  const std::vector<FormSnapshot>& snapshots() const { return snapshots_; }
+  // The first action that could not be carried out, kept because the run
+  // that met it reports it to the host only as a failure text.
+  const std::optional<ScriptError>& scriptError() const { return scriptError_; }
+
+ private:
+  friend class HeadlessForm;
+  SimHost& host_;
+  ActionSource& actions_;
+  std::string decimalSeparator_;
+  double clock_ = 0;
+  int loaded_ = 0;
+  std::vector<FormSnapshot> snapshots_;
+  std::optional<ScriptError> scriptError_;
+};
+
+}  // namespace ponderix::sim

@@ -1,0 +1,44 @@
+// One simulated session, as the host runs it: connect the add-in, choose the
+// "Ponderix" command through the installed menu, disconnect. Everything the
+// host and the user saw is collected for the caller to print or check.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/headless_toolkit.h"
+#include "sim/sim_host.h"
+
+namespace ponderix::sim {
+
+struct DocumentState {
+  std::string path;
+  bool open = false;
+  bool visible = false;
+  double density = 0;
+  bool modified = false;
+};
+
+struct SessionResult {
+  std::vector<Message> messages;
+  std::vector<DocumentState> documents;
+  std::optional<std::string> active;
+  std::optional<std::string> failure;  // the host call's failure text, when the run failed
+  int heldReferences = 0;
+  std::vector<Event> events;
+  std::vector<FormSnapshot> snapshots;
+  std::vector<MenuEntry> menu;
+  std::vector<MenuEntry> menuAfterDisconnect;
+  int commandDocType = 0;  // the document type whose menu the command was chosen from
+  int formsLoadedAfterRun = 0;
+};
+
+// Runs one session on a copy of `scene`. Throws ScriptError when an action
+// cannot be carried out or the actions end while a form is shown.
+SessionResult RunSession(const Scene& scene, ActionSource& actions);
+
+// The readable summary ponderix-sim prints.
+std::string Summarize(const Scene& before, const SessionResult& result);
+
+}  // namespace ponderix::sim

@@ -1,0 +1,161 @@
+// The simulated host: a complete in-memory implementation of the host
+// contract over a scene of documents, with menus, messages, an ordered log of
+// every host-visible side effect, fault injection and a count of the
+// references the add-in still holds.
+//
+// Every reference handed out counts once until its last holder lets go, as a
+// COM reference does. The state lives in a shared block, so references that
+// outlive the SimHost stay safe to release.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "addin/host.h"
+#include "addin/toolkit.h"
+
+namespace ponderix::sim {
+
+struct SimDocument {
+  std::string path;
+  int32_t type = kDocTypePart;
+  bool open = true;
+  bool visible = true;
+  int32_t lengthUnit = 0;
+  double density = 1000;
+  std::optional<std::vector<std::string>> dependencies;
+  bool modified = false;
+};
+
+// Makes `call` (a contract operation's name) fail, for every document or for one path.
+struct SimFailure {
+  std::string call;
+  std::optional<std::string> path;
+};
+
+// A menu entry: an item with its callback, or a sub-menu (no callback).
+struct MenuEntry {
+  int32_t docType = 0;
+  std::string path;
+  std::optional<std::string> callback;
+  std::optional<std::string> enable;
+  std::optional<std::string> hint;
+  bool operator==(const MenuEntry&) const = default;
+};
+
+struct Scene {
+  std::vector<SimDocument> documents;
+  std::optional<std::string> active;
+  // Each selected object: the path of its component's document, or none.
+  std::vector<std::optional<std::string>> selection;
+  std::string menuName = "Tools";
+  std::string decimalSeparator = ".";
+  std::vector<SimFailure> failures;
+  // Items of other add-ins already installed.
+  std::vector<MenuEntry> menu;
+};
+
+struct Message {
+  enum class Kind { kHost, kBox };
+  Kind kind;
+  std::string text;
+};
+
+// One host-visible side effect.
+struct Event {
+  enum class Kind { kMessage, kBox, kOpen, kActivate, kVisible, kDensity, kWebPage };
+  Kind kind;
+  std::string path;  // the document, or the web address
+  std::string text;  // a message's text
+  double density = 0;
+  bool visible = false;
+};
+
+std::string_view EventKindName(Event::Kind kind);
+
+// The contract operations a scene can make fail.
+inline constexpr std::string_view kContractOperations[] = {"GetApplication",
+                                                           "GetActiveDocument",
+                                                           "ShowUserMessage",
+                                                           "OpenDocument",
+                                                           "ActivateDocument",
+                                                           "ListDependencies",
+                                                           "EnumerateDocuments",
+                                                           "Reset",
+                                                           "Next",
+                                                           "RegisterCallbackTarget",
+                                                           "LocalizedMenuName",
+                                                           "AddMenuCommand",
+                                                           "RemoveMenuEntry",
+                                                           "MainFrame",
+                                                           "MenuItemCount",
+                                                           "GetPathName",
+                                                           "GetType",
+                                                           "SelectionManager",
+                                                           "GetUserUnit",
+                                                           "UnitCode",
+                                                           "GetUserPreferenceDoubleValue",
+                                                           "SetUserPreferenceDoubleValue",
+                                                           "Visible",
+                                                           "SetVisible",
+                                                           "SelectedObjectCount",
+                                                           "SelectedObjectComponent",
+                                                           "ComponentDocument"};
+
+// The outcome of choosing a menu command.
+struct CommandOutcome {
+  bool enabled = false;  // the enable method answered non-zero
+  CallbackResult result;
+};
+
+struct SimState;
+
+class SimHost : public HostConnector {
+ public:
+  explicit SimHost(Scene scene);
+  ~SimHost() override;
+  SimHost(const SimHost&) = delete;
+  SimHost& operator=(const SimHost&) = delete;
+
+  // "SldWorks.Application": a counted reference to the application.
+  Ref<Application> GetApplication(std::string_view progId) override;
+
+  // Chooses the command `callback` of the menu for `docType` as the host
+  // does: by name on the registered callback object, asking its enable
+  // method first. Throws std::invalid_argument when no such item is installed.
+  CommandOutcome ChooseCommand(int32_t docType, std::string_view callback);
+
+  // Records what the toolkit and the shell show, in the same ordered log.
+  void RecordBox(const std::string& text);
+  void RecordWebPage(const std::string& address);
+
+  const Scene& scene() const;
+  const SimDocument* FindDocument(std::string_view path) const;
+  const std::vector<Message>& messages() const;
+  const std::vector<Event>& events() const;
+  // Menu items and sub-menus, in the order they were installed.
+  std::vector<MenuEntry> Menu() const;
+  // References handed to the add-in and not yet released.
+  int HeldReferences() const;
+
+ private:
+  std::shared_ptr<SimState> state_;
+};
+
+// The shell: records the page instead of opening a browser.
+class SimShell : public Shell {
+ public:
+  explicit SimShell(SimHost& host) : host_(host) {}
+  void Open(const std::string& file, const std::string& directory, int showMode) override;
+  int lastShowMode() const { return lastShowMode_; }
+
+ private:
+  SimHost& host_;
+  int lastShowMode_ = -1;
+};
+
+}  // namespace ponderix::sim

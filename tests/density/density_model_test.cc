@@ -1,0 +1,134 @@
+#include "density/density_model.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "density/number_text.h"
+
+namespace ponderix {
+namespace {
+
+uint64_t Bits(double v) { return std::bit_cast<uint64_t>(v); }
+
+std::string Shown(const DensityState& s) { return FormatLocaleNumber(s.displayDensity, "."); }
+
+DensityState Filled(double partDensity) {
+  DensityState s;
+  s.partDensity = partDensity;
+  FillDensityTables(s);
+  return s;
+}
+
+// What the user reads for every common material in every unit. The pound
+// columns follow from the rounded factors, not from the exact conversions.
+TEST(DensityModel, MaterialInEveryUnitShowsItsText) {
+  const struct {
+    int material;
+    std::array<std::string_view, kDensUnitCount> texts;
+  } rows[] = {
+      {1, {"0.007871", "7.871", "0.2843579783", "491.3705865024", "7871", "7.871"}},
+      {2, {"0.00275", "2.75", "0.099350075", "171.6769296", "2750", "2.75"}},
+      {3, {"0.0089", "8.9", "0.32153297", "555.60897216", "8900", "8.9"}},
+      {4, {"0.001", "1", "0.0361273", "62.4279744", "1000", "1"}},
+  };
+  for (const auto& row : rows) {
+    for (int unit = 0; unit < kDensUnitCount; ++unit) {
+      SCOPED_TRACE(std::string(kComMatNames[row.material]) + " in " + std::string(kDensUnitNames[unit]));
+      DensityState s = Filled(0);
+      ASSERT_TRUE(ApplyMaterialRule(s, row.material));
+      ASSERT_TRUE(ApplyUnitRule(s, unit));
+      EXPECT_EQ(Shown(s), row.texts[unit]);
+    }
+  }
+}
+
+// "Spec. Grav." is g/cm^3 under another name.
+TEST(DensityModel, GravityUnitShowsAsGramsPerCubicCentimetre) {
+  for (const double density : {7871.0, std::nextafter(7850.0, 0.0), 1234.5678, 1e-3, 3e20}) {
+    SCOPED_TRACE(density);
+    DensityState s = Filled(density);
+    ASSERT_TRUE(ApplyUnitRule(s, 1));
+    const std::string grams = Shown(s);
+    ASSERT_TRUE(ApplyUnitRule(s, 5));
+    EXPECT_EQ(Shown(s), grams);
+  }
+}
+
+TEST(DensityModel, InitialUnitFollowsLengthUnit) {
+  const struct {
+    int32_t lengthUnit;
+    int16_t unit;
+    std::string_view text;
+  } cases[] = {
+      {0, 0, "0.007871"},       {1, 1, "7.871"},        {2, 4, "7871"}, {3, 2, "0.2843579783"},
+      {4, 3, "491.3705865024"}, {5, 2, "0.2843579783"}, {7, 4, "7871"}, {-1, 4, "7871"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lengthUnit);
+    EXPECT_EQ(InitialDensUnitIndex(c.lengthUnit), c.unit);
+    DensityState s = Filled(7871);
+    ApplyInitialUnit(s, c.lengthUnit);
+    EXPECT_EQ(s.densUnitIndex, c.unit);
+    EXPECT_EQ(Shown(s), c.text);
+  }
+}
+
+// The entered value is divided once by the factor; the stored density may be a
+// neighbour of the round number, yet every unit still shows the round text.
+TEST(DensityModel, AcceptedValueIsStoredInKgPerCubicMetre) {
+  DensityState s = Filled(0);
+  ASSERT_TRUE(ApplyUnitRule(s, 1));
+  const auto entered = ParseLocaleNumber("7.85", ".");
+  ASSERT_TRUE(entered.has_value());
+  ApplyAcceptRule(s, *entered);
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(std::nextafter(7850.0, 0.0)));
+  ASSERT_TRUE(ApplyUnitRule(s, 4));
+  EXPECT_EQ(Shown(s), "7850");
+  ASSERT_TRUE(ApplyUnitRule(s, 1));
+  EXPECT_EQ(Shown(s), "7.85");
+
+  ASSERT_TRUE(ApplyUnitRule(s, 2));
+  const auto pounds = ParseLocaleNumber("0.2843579783", ".");
+  ASSERT_TRUE(pounds.has_value());
+  ApplyAcceptRule(s, *pounds);
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(std::nextafter(7871.0, 0.0)));
+
+  ApplyAcceptRule(s, 0);
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(0.0));
+  ASSERT_TRUE(ApplyUnitRule(s, 1));
+  ApplyAcceptRule(s, -1);
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(-1000.0));
+}
+
+TEST(DensityModel, OutOfRangeIndexChangesNothing) {
+  DensityState s = Filled(1234.5);
+  ASSERT_TRUE(ApplyMaterialRule(s, 1));
+  ASSERT_TRUE(ApplyUnitRule(s, 2));
+  const DensityState before = s;
+  for (const int index : {-1, kComMatCount, 100}) {
+    EXPECT_FALSE(ApplyMaterialRule(s, index));
+  }
+  for (const int index : {-1, kDensUnitCount, 100}) {
+    EXPECT_FALSE(ApplyUnitRule(s, index));
+  }
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(before.chosenDensity));
+  EXPECT_EQ(Bits(s.displayDensity), Bits(before.displayDensity));
+  EXPECT_EQ(s.densUnitIndex, before.densUnitIndex);
+}
+
+TEST(DensityModel, MaterialZeroBringsBackThePartsDensity) {
+  DensityState s = Filled(1234.5);
+  ASSERT_TRUE(ApplyMaterialRule(s, 1));
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(7871.0));
+  ASSERT_TRUE(ApplyMaterialRule(s, 0));
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(1234.5));
+}
+
+}  // namespace
+}  // namespace ponderix
