@@ -50,11 +50,13 @@ struct SimState {
     if (std::find(menu.begin(), menu.end(), entry) == menu.end()) menu.push_back(std::move(entry));
   }
 
-  // Adds the sub-menus an item at `path` lives in; the outermost level is the host's own menu.
+  // Adds the sub-menus an item at `path` lives in. The outermost level is a
+  // menu of the host's own: its localized tools menu, whose name may hold "@"
+  // itself, or else the last level.
   void AddSubMenus(int32_t docType, const std::string& path) {
     for (size_t at = path.find('@'); at != std::string::npos; at = path.find('@', at + 1)) {
       const std::string parent = path.substr(at + 1);
-      if (parent.find('@') == std::string::npos) break;
+      if (parent == scene.menuName || parent.find('@') == std::string::npos) break;
       AddMenuEntry({docType, parent, std::nullopt, std::nullopt, std::nullopt});
     }
   }
