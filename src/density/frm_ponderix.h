@@ -19,7 +19,7 @@ class frmPonderix : public FormEvents {
  public:
   // Loads the dialog (its form exists, nothing is filled in yet).
   frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
-              std::string webAddress);
+              const std::string& webAddress);
 
   static FormLayout Layout(std::string_view webAddress);
 

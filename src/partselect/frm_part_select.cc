@@ -28,7 +28,7 @@ ControlLayout Make(std::string name, ControlKind kind, double left, double top, 
 }  // namespace
 
 frmPartSelect::frmPartSelect(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
-                             std::string webAddress)
+                             const std::string& webAddress)
     : run_(run), toolkit_(toolkit), openMakerWebPage_(std::move(openMakerWebPage)) {
   form_ = toolkit_.LoadForm(Layout(webAddress), *this);
   UserForm_Initialize();

@@ -31,7 +31,7 @@ class frmPartSelect : public FormEvents {
   // part files the message is shown and RunEnded() is true: the caller tears
   // the run down and neither prepares nor shows the dialog.
   frmPartSelect(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
-                std::string webAddress);
+                const std::string& webAddress);
 
   static FormLayout Layout(std::string_view webAddress);
 
