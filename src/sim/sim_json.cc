@@ -19,6 +19,7 @@ using json = nlohmann::ordered_json;
 struct LineCount {
   int line = 1;
   int tokenLine = 1;
+  int lastLine = 1;  // the line of the last character read, where a syntax error is found
 };
 
 class CountingIterator {
@@ -33,6 +34,7 @@ class CountingIterator {
   CountingIterator(const char* p, LineCount* count) : p_(p), count_(count) {}
   reference operator*() const { return *p_; }
   CountingIterator& operator++() {
+    count_->lastLine = count_->line;
     if (*p_ == '\n') {
       ++count_->line;
     } else if (*p_ != ' ' && *p_ != '\t' && *p_ != '\r') {
@@ -76,8 +78,11 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
                    const nlohmann::detail::exception& e) override {
     std::string what = e.what();
-    // Keep the parser's own words, without its exception tag.
+    // Keep the parser's own words, without its exception tag and its position:
+    // the line is ours, and the parser's is one too far when a newline is at fault.
     if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
+    if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
+      what.erase(0, at + 2);
     error_ = what;
     return false;
   }
@@ -128,6 +133,11 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     return true;
   }
   bool Open(json container) {
+    // Every value keeps its pointer, so the cost grows with the square of the depth.
+    if (stack_.size() == kMaxDepth) {
+      error_ = "values nested more than " + std::to_string(kMaxDepth) + " deep";
+      return false;
+    }
     json* placed = Place(std::move(container));
     stack_.emplace_back(placed, pointer_);
     return true;
@@ -136,6 +146,8 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     stack_.pop_back();
     return true;
   }
+
+  static constexpr size_t kMaxDepth = 100;
 
   const LineCount& count_;
   std::vector<std::pair<json*, std::string>> stack_;
@@ -175,7 +187,8 @@ class SceneReader {
     if (!object.is_object()) Fail(pointer, Name(pointer) + " must be an object");
     for (const auto& [key, value] : object.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        Fail(pointer + "/" + key, "unknown field \"" + key + "\" in " + Name(pointer));
+        Fail((json::json_pointer(pointer) / key).to_string(),
+             "unknown field \"" + key + "\" in " + Name(pointer));
       }
     }
   }
@@ -194,7 +207,8 @@ class SceneReader {
   }
   int32_t Int(const std::string& pointer) const {
     const json& v = At(pointer);
-    if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX) {
+    if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT32_MAX) ||
+        v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX) {
       Fail(pointer, Name(pointer) + " must be a whole number");
     }
     return static_cast<int32_t>(v.get<int64_t>());
@@ -291,7 +305,7 @@ Scene ParseScene(const std::string& text, const std::string& fileName) {
   const char* begin = text.data();
   if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
                        &doc)) {
-    throw InputError(fileName + ":" + std::to_string(count.line) + ": not valid JSON: " + doc.error());
+    throw InputError(fileName + ":" + std::to_string(count.lastLine) + ": not valid JSON: " + doc.error());
   }
   const SceneReader r(doc, fileName);
   r.Keys("", {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
@@ -403,7 +417,8 @@ std::string ResultJson(const SessionResult& result) {
                     {"snapshots", std::move(snapshots)},
                     {"menu", MenuJson(result.menu)},
                     {"menuAfterDisconnect", MenuJson(result.menuAfterDisconnect)}};
-  return out.dump(2) + "\n";
+  // What a user typed may be any bytes: replace what is not UTF-8 rather than fail.
+  return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace ponderix::sim

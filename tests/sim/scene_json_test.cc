@@ -1,0 +1,117 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "sim/sim_json.h"
+
+namespace ponderix::sim {
+namespace {
+
+struct BadScene {
+  const char* label;
+  std::string text;
+  int line;
+  std::string message;  // a part of the text after "NAME:LINE: "
+};
+
+TEST(ParseScene, BadScenesNameTheFileAndLine) {
+  const BadScene cases[] = {
+      {"empty", "", 1, "not valid JSON"},
+      {"missing comma", "{\n  \"menuName\": \"Tools\"\n  \"decimalSeparator\": \",\"\n}", 3,
+       "not valid JSON"},
+      // The newline is the offending character; the string stands on line 2.
+      {"unclosed string", "{\n  \"menuName\": \"Tools\n}\n", 2, "not valid JSON"},
+      {"cut short", "{\n  \"documents\": [\n", 2, "not valid JSON"},
+      {"not an object", "[]", 1, "the scene must be an object"},
+      {"nested too deep", std::string(100000, '[') + std::string(100000, ']'), 1,
+       "nested more than 100 deep"},
+      {"wrong type of a field", "{\"documents\": [\n  {\"path\": \"a\",\n   \"open\": \"yes\"}\n]}", 3,
+       "documents.0.open must be true or false"},
+      {"density not a number", "{\"documents\": [{\"path\": \"a\",\n \"density\": \"7850\"}]}", 2,
+       "documents.0.density must be a number"},
+      {"unit out of range", "{\"documents\": [{\"path\": \"a\",\n \"lengthUnit\": 18446744073709551615}]}", 2,
+       "documents.0.lengthUnit must be a whole number"},
+      {"unknown field", "{\n  \"documents\": [],\n  \"selected\": []\n}", 3,
+       "unknown field \"selected\" in the scene"},
+      {"unknown field with a slash", "{\"documents\": [{\"path\": \"a\",\n  \"mass/volume\": 1}]}", 2,
+       "unknown field \"mass/volume\" in documents.0"},
+      {"unknown failure call", "{\"failures\": [\n  {\"call\": \"GetPathName\"},\n  {\"call\": \"Save\"}\n]}",
+       3, "no host operation is called \"Save\""},
+      {"failure without call", "{\"failures\": [\n\n  {\"path\": \"a\"}]}", 3, "failures.0 needs a call"},
+      {"duplicate path",
+       "{\"documents\": [\n  {\"path\": \"a.sldprt\"},\n  {\"type\": 1,\n   \"path\": \"a.sldprt\"}\n]}", 4,
+       "a.sldprt is listed twice"},
+      {"document without path", "{\"documents\": [\n  {\"type\": 1}]}", 2, "documents.0 needs a path"},
+      {"active not in documents", "{\"documents\": [{\"path\": \"a\"}],\n\"active\": \"b\"}", 2,
+       "active names b, which is not in documents"},
+      {"type 4", "{\"documents\": [\n  {\"path\": \"a\",\n   \"type\": 4}]}", 3,
+       "type must be 1 (part), 2 (assembly) or 3 (drawing)"},
+      {"non-string dependency",
+       "{\"documents\": [{\"path\": \"a\", \"dependencies\": [\n  \"b\", \"C:\\\\b.sldprt\",\n  \"c\", 3]}]}",
+       3, "documents.0.dependencies.3 must be a string"},
+      {"selection item", "{\"selection\": [null,\n  false]}", 2, "selection.1 must be a string"},
+      {"empty separator", "{\n\"decimalSeparator\": \"\"}", 2, "decimalSeparator must not be empty"},
+      {"menu item without path", "{\"menu\": [\n  {\"docType\": 1}]}", 2, "menu.0 needs docType and path"},
+  };
+  for (const BadScene& c : cases) {
+    SCOPED_TRACE(c.label);
+    try {
+      ParseScene(c.text, "s.json");
+      ADD_FAILURE() << "accepted";
+    } catch (const InputError& e) {
+      const std::string prefix = "s.json:" + std::to_string(c.line) + ": ";
+      const std::string what = e.what();
+      EXPECT_EQ(what.substr(0, prefix.size()), prefix) << what;
+      EXPECT_NE(what.find(c.message), std::string::npos) << what;
+    }
+  }
+}
+
+TEST(ParseScene, EveryFieldArrives) {
+  const Scene s = ParseScene(R"({
+    "documents": [
+      {"path": "C:\\p\\top.sldasm", "type": 2, "open": true, "visible": false, "lengthUnit": 3,
+       "density": 0.30000000000000004, "dependencies": ["b", "C:\\p\\b.sldprt"]},
+      {"path": "C:\\p\\b.sldprt", "open": false}
+    ],
+    "active": "C:\\p\\top.sldasm",
+    "selection": ["C:\\p\\b.sldprt", null, "C:\\elsewhere.sldprt"],
+    "menuName": "Extras",
+    "decimalSeparator": ",",
+    "failures": [{"call": "OpenDocument", "path": "C:\\p\\b.sldprt"}, {"call": "Next"}],
+    "menu": [{"docType": 2, "path": "Other@Extras"}]
+  })",
+                             "s.json");
+  ASSERT_EQ(s.documents.size(), 2u);
+  const SimDocument& top = s.documents[0];
+  EXPECT_EQ(top.path, "C:\\p\\top.sldasm");
+  EXPECT_EQ(top.type, kDocTypeAssembly);
+  EXPECT_TRUE(top.open);
+  EXPECT_FALSE(top.visible);
+  EXPECT_EQ(top.lengthUnit, 3);
+  EXPECT_EQ(top.density, 0.1 + 0.2);
+  EXPECT_EQ(top.dependencies, (std::vector<std::string>{"b", "C:\\p\\b.sldprt"}));
+  // Defaults of a document that gives only some fields; no dependencies is no value.
+  const SimDocument& part = s.documents[1];
+  EXPECT_EQ(part.type, kDocTypePart);
+  EXPECT_FALSE(part.open);
+  EXPECT_TRUE(part.visible);
+  EXPECT_EQ(part.density, 1000);
+  EXPECT_FALSE(part.dependencies.has_value());
+
+  EXPECT_EQ(s.active, "C:\\p\\top.sldasm");
+  ASSERT_EQ(s.selection.size(), 3u);
+  EXPECT_EQ(s.selection[0], "C:\\p\\b.sldprt");
+  EXPECT_FALSE(s.selection[1].has_value());
+  EXPECT_EQ(s.menuName, "Extras");
+  EXPECT_EQ(s.decimalSeparator, ",");
+  ASSERT_EQ(s.failures.size(), 2u);
+  EXPECT_EQ(s.failures[0].call, "OpenDocument");
+  EXPECT_EQ(s.failures[0].path, "C:\\p\\b.sldprt");
+  EXPECT_FALSE(s.failures[1].path.has_value());
+  ASSERT_EQ(s.menu.size(), 1u);
+  EXPECT_EQ(s.menu[0], (MenuEntry{2, "Other@Extras", std::nullopt, std::nullopt, std::nullopt}));
+}
+
+}  // namespace
+}  // namespace ponderix::sim

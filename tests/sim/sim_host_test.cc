@@ -1,0 +1,165 @@
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sim/sim_host.h"
+
+namespace ponderix::sim {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr const char* kTop = "C:\\p\\top.sldasm";
+constexpr const char* kBolt = "C:\\p\\bolt.sldprt";
+constexpr const char* kNut = "C:\\p\\nut.sldprt";
+
+Scene TwoParts() {
+  Scene s;
+  s.documents = {{kTop, kDocTypeAssembly, true, true, 0, 1000, std::nullopt, false},
+                 {kBolt, kDocTypePart, true, false, 0, 7850, std::nullopt, false},
+                 {kNut, kDocTypePart, false, false, 0, 7800, std::nullopt, false}};
+  s.active = kTop;
+  return s;
+}
+
+Ref<Document> Open(Application& app, const std::string& path, int32_t type, int32_t& errors) {
+  int32_t warnings = 0;
+  return app.OpenDocument(path, type, kOpenSilent, "", errors, warnings);
+}
+
+TEST(SimHost, ReferencesCountOnceUntilTheLastHolderLetsGo) {
+  auto host = std::make_unique<SimHost>(TwoParts());
+  Ref<Application> app = host->GetApplication("SldWorks.Application");
+  EXPECT_EQ(host->HeldReferences(), 1);
+  Ref<Document> doc = app->GetActiveDocument();
+  Ref<Document> copy = doc;
+  EXPECT_EQ(host->HeldReferences(), 2);
+  doc.reset();
+  EXPECT_EQ(host->HeldReferences(), 2);
+  copy.reset();
+  EXPECT_EQ(host->HeldReferences(), 1);
+
+  // References that outlive the host stay usable and safe to release.
+  Ref<Document> late = app->GetActiveDocument();
+  host.reset();
+  EXPECT_EQ(late->GetPathName(), kTop);
+  late.reset();
+  app.reset();
+}
+
+TEST(SimHost, InjectedFailureForAllDocumentsOrOnePath) {
+  for (const std::optional<std::string>& path :
+       {std::optional<std::string>(), std::optional<std::string>(kBolt)}) {
+    SCOPED_TRACE(path.value_or("all documents"));
+    Scene scene = TwoParts();
+    scene.failures = {{"SetUserPreferenceDoubleValue", path}};
+    SimHost host(scene);
+    const Ref<Application> app = host.GetApplication("SldWorks.Application");
+    int32_t errors = 0;
+    const Ref<Document> top = app->GetActiveDocument();
+    const Ref<Document> bolt = Open(*app, kBolt, kDocTypePart, errors);
+    try {
+      bolt->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 7871);
+      ADD_FAILURE() << "no failure";
+    } catch (const HostError& e) {
+      EXPECT_EQ(e.operation(), "SetUserPreferenceDoubleValue");
+      EXPECT_THAT(e.what(), HasSubstr(kBolt));
+    }
+    EXPECT_EQ(host.FindDocument(kBolt)->density, 7850);
+    if (path) {
+      EXPECT_TRUE(top->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 2));
+      EXPECT_EQ(host.FindDocument(kTop)->density, 2);
+    } else {
+      EXPECT_THROW(top->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 2), HostError);
+    }
+    // Other operations on the same document are untouched.
+    EXPECT_EQ(bolt->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 7850);
+  }
+}
+
+TEST(SimHost, OpenDocumentOpensOnlyWhatTheSceneHas) {
+  SimHost host(TwoParts());
+  const Ref<Application> app = host.GetApplication("SldWorks.Application");
+  int32_t errors = 0;
+  EXPECT_EQ(Open(*app, "C:\\p\\missing.sldprt", kDocTypePart, errors), nullptr);
+  EXPECT_EQ(errors, 2);
+  errors = 0;
+  EXPECT_EQ(Open(*app, kNut, kDocTypeAssembly, errors), nullptr) << "wrong type";
+  EXPECT_EQ(errors, 2);
+
+  const Ref<Document> nut = Open(*app, kNut, kDocTypePart, errors);
+  ASSERT_NE(nut, nullptr);
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(host.FindDocument(kNut)->open);
+  EXPECT_TRUE(nut->Visible());
+  // An open document is given as it is, with no second open event.
+  EXPECT_NE(Open(*app, kNut, kDocTypePart, errors), nullptr);
+  ASSERT_EQ(host.events().size(), 1u);
+  EXPECT_EQ(host.events()[0].kind, Event::Kind::kOpen);
+
+  EXPECT_EQ(app->ActivateDocument("C:\\p\\missing.sldprt", true, errors), nullptr);
+  EXPECT_EQ(errors, 2);
+}
+
+TEST(SimHost, EnumerationSkipsDocumentsThatAreNotOpen) {
+  SimHost host(TwoParts());
+  const Ref<DocumentEnumerator> docs = host.GetApplication("SldWorks.Application")->EnumerateDocuments();
+  std::vector<std::string> paths;
+  int32_t fetched = 0;
+  while (const Ref<Document> doc = docs->Next(1, fetched)) paths.push_back(doc->GetPathName());
+  EXPECT_EQ(fetched, 0);
+  EXPECT_THAT(paths, ElementsAre(kTop, kBolt));
+}
+
+// Answers the enable method with `enabled` and records what was called.
+class Target : public CallbackTarget {
+ public:
+  CallbackResult InvokeByName(std::string_view name) noexcept override {
+    calls.emplace_back(name);
+    return {true, true, name == "Enable" ? enabled : 0, ""};
+  }
+  std::vector<std::string> calls;
+  int32_t enabled = 1;
+};
+
+TEST(SimHost, MenuWithOtherAddInsItems) {
+  Scene scene = TwoParts();
+  scene.menu = {{kDocTypePart, "Other@Tools", std::nullopt, std::nullopt, std::nullopt},
+                {kDocTypePart, "Deep@Theirs@Tools", std::nullopt, std::nullopt, std::nullopt}};
+  SimHost host(scene);
+  const Ref<Application> app = host.GetApplication("SldWorks.Application");
+  Target target;
+  ASSERT_TRUE(app->RegisterCallbackTarget(0, target, 1));
+  const std::string item = "Run@Mine@Tools";
+  for (int i = 0; i < 2; ++i) app->AddMenuCommand(kDocTypePart, 1, item, -1, "Run", "Enable", "hint");
+
+  const Ref<Frame> frame = app->MainFrame();
+  // Direct children only: Other, Theirs and Mine; nothing for assemblies.
+  EXPECT_EQ(frame->MenuItemCount(kDocTypePart, "Tools"), 3);
+  EXPECT_EQ(frame->MenuItemCount(kDocTypePart, "Mine@Tools"), 1);
+  EXPECT_EQ(frame->MenuItemCount(kDocTypeAssembly, "Tools"), 0);
+  EXPECT_EQ(host.Menu().size(), 5u) << "an item added twice is there once";
+
+  EXPECT_TRUE(host.ChooseCommand(kDocTypePart, "Run").enabled);
+  target.enabled = 0;
+  EXPECT_FALSE(host.ChooseCommand(kDocTypePart, "Run").enabled);
+  EXPECT_THAT(target.calls, ElementsAre("Enable", "Run", "Enable"));
+  EXPECT_THROW(host.ChooseCommand(kDocTypeAssembly, "Run"), std::invalid_argument);
+
+  EXPECT_TRUE(app->RemoveMenuEntry(kDocTypePart, item, "Run"));
+  EXPECT_FALSE(app->RemoveMenuEntry(kDocTypePart, item, "Run"));
+  EXPECT_EQ(frame->MenuItemCount(kDocTypePart, "Mine@Tools"), 0);
+  EXPECT_TRUE(app->RemoveMenuEntry(kDocTypePart, "Theirs@Tools", ""));
+  std::vector<std::string> left;
+  for (const MenuEntry& e : host.Menu()) left.push_back(e.path);
+  EXPECT_THAT(left, ElementsAre("Other@Tools", "Mine@Tools"));
+}
+
+}  // namespace
+}  // namespace ponderix::sim
