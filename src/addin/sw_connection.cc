@@ -30,6 +30,11 @@ bool SWConnection::SwAddin_ConnectToSW(Ref<Application> ThisSW, int32_t Cookie) 
 
 bool SWConnection::SwAddin_DisconnectFromSW() {
   if (!connSwApp) return true;  // never connected, or already disconnected
+  // The host is released however the removal ends, a failing call included.
+  struct ReleaseOnExit {
+    Ref<Application>& app;
+    ~ReleaseOnExit() { app.reset(); }
+  } release{connSwApp};
   const std::string menuName = connSwApp->LocalizedMenuName(kToolsMenuId);
   const std::string menuPath = std::string(kMenuItemPrefix) + menuName;
   for (const int32_t docType : kCommandDocTypes) {
@@ -44,7 +49,6 @@ bool SWConnection::SwAddin_DisconnectFromSW() {
   } else {
     throw HostError("MainFrame", "the host gave no frame");
   }
-  connSwApp.reset();
   return true;
 }
 

@@ -11,14 +11,16 @@
 namespace ponderix {
 namespace {
 
-// The magnitude's digits as %.15G writes them, with `separator` for the point.
-// Both conversions to text go through here so that they can never disagree on
-// rounding or on when the exponent form starts.
-std::string MagnitudeText(double magnitude, std::string_view separator) {
+// The value as %.15G writes it, with `separator` for the point, "-" before a
+// negative value and `positiveSign` before any other. Both conversions to text
+// go through here so that they can never disagree on rounding or on when the
+// exponent form starts. Comparing (not signbit) makes negative zero "0".
+std::string NumberText(double value, std::string_view separator, std::string_view positiveSign) {
+  const double magnitude = value < 0 ? -value : (value == 0 ? 0.0 : value);
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::general, 15);
-  std::string text;
-  text.reserve(static_cast<std::size_t>(res.ptr - buf) + separator.size());
+  std::string text(value < 0 ? "-" : positiveSign);
+  text.reserve(text.size() + static_cast<std::size_t>(res.ptr - buf) + separator.size());
   for (const char* p = buf; p != res.ptr; ++p) {
     if (*p == '.') {
       text += separator;
@@ -135,15 +137,10 @@ std::optional<double> RadixIntegerToDouble(std::string_view s, int bitsPerDigit)
 }  // namespace
 
 std::string FormatLocaleNumber(double value, std::string_view decimalSeparator) {
-  // Comparing (not signbit) makes negative zero come out as "0".
-  if (value < 0) return "-" + MagnitudeText(-value, decimalSeparator);
-  return MagnitudeText(value == 0 ? 0.0 : value, decimalSeparator);
+  return NumberText(value, decimalSeparator, "");
 }
 
-std::string FormatInvariantNumber(double value) {
-  if (value < 0) return "-" + MagnitudeText(-value, ".");
-  return " " + MagnitudeText(value == 0 ? 0.0 : value, ".");
-}
+std::string FormatInvariantNumber(double value) { return NumberText(value, ".", " "); }
 
 std::optional<double> ParseLeadingNumber(std::string_view text) {
   std::string s;

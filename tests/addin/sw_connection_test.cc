@@ -91,6 +91,16 @@ TEST(SWConnection, FailingMenuCallsFailConnectAndDisconnect) {
   }
   for (const char* call : {"RemoveMenuEntry", "MainFrame", "MenuItemCount"}) {
     sim::Scene scene = PartScene();
+    scene.failures.push_back({call, std::nullopt});
+    Connected c(scene);
+    c.connection.SwAddin_ConnectToSW(c.h.host.GetApplication("SldWorks.Application"), 1);
+    EXPECT_THROW(c.connection.SwAddin_DisconnectFromSW(), HostError) << call;
+    // Released although the disconnect failed, while the object lives on.
+    EXPECT_EQ(c.connection.connSwApp, nullptr);
+    EXPECT_EQ(c.h.host.HeldReferences(), 0) << call;
+  }
+  for (const char* call : {"RemoveMenuEntry", "MainFrame", "MenuItemCount"}) {
+    sim::Scene scene = PartScene();
     scene.active.reset();  // the run is refused, then the disconnect fails
     scene.failures.push_back({call, std::nullopt});
     sim::ScriptSource none({});

@@ -20,7 +20,9 @@ class RandomNames {
  public:
   explicit RandomNames(unsigned seed) : rng_(seed) {}
 
-  std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+  // Modulo rather than a std distribution, so every standard library draws
+  // the same cases.
+  std::size_t Below(std::size_t n) { return static_cast<std::size_t>(rng_()) % n; }
   bool OneIn(std::size_t n) { return Below(n) == 0; }
 
   std::string Name() {

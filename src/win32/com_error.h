@@ -1,0 +1,41 @@
+// Errors at the COM boundary. Inside the add-in a failure is an exception: a
+// failed Windows call in our own code throws ComError, a failed host call
+// throws HostError (addin/host.h). No exception leaves the library: every
+// exported COM method and Dll* entry point is noexcept and ends in
+//
+//   catch (...) { return ReturnCurrentException(IID_of_the_interface); }
+//
+// which turns the exception into an HRESULT and hands its text to the caller
+// through the COM error object (IErrorInfo).
+#pragma once
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ponderix::win32 {
+
+class ComError : public std::runtime_error {
+ public:
+  ComError(HRESULT code, const std::string& text) : std::runtime_error(text), code_(code) {}
+  HRESULT code() const noexcept { return code_; }
+
+ private:
+  HRESULT code_;
+};
+
+// Throws ComError("<what>: <system text>") when `hr` is a failure.
+void ThrowIfFailed(HRESULT hr, std::string_view what);
+// Throws ComError for a failed Win32 status (ERROR_SUCCESS passes).
+void ThrowIfWin32Error(LONG status, std::string_view what);
+
+// The system's text for `hr`, without a trailing line break; "" when it has none.
+std::string SystemText(HRESULT hr);
+
+// Only inside a catch block: the HRESULT for the exception being handled,
+// whose text also becomes the thread's error object for interface `iid`.
+HRESULT ReturnCurrentException(const IID& iid) noexcept;
+
+}  // namespace ponderix::win32

@@ -1,0 +1,34 @@
+// What the library shares while it is loaded: its module handle, the counts
+// that decide whether it may be unloaded, and the one density-run module
+// (Ponderix1) that every add-in object of the library drives.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace ponderix {
+class Ponderix1;
+}
+
+namespace ponderix::win32 {
+
+// Set once by DllMain.
+void SetModuleHandle(HMODULE module) noexcept;
+HMODULE ModuleHandle() noexcept;
+// The full path of this library.
+std::wstring ModulePath();
+
+// Live COM objects and server locks (IClassFactory::LockServer and held class
+// factories); the library may unload when both are zero.
+void AddObject() noexcept;
+void RemoveObject() noexcept;
+void AddLock() noexcept;
+void RemoveLock() noexcept;
+bool CanUnload() noexcept;
+
+// The density-run module with its Windows platform (host connector, dialogs,
+// shell), created on first use and kept until the library unloads.
+Ponderix1& DensityModule();
+
+}  // namespace ponderix::win32

@@ -1,0 +1,27 @@
+// Self-registration: the COM class, its ProgID, the type library and the
+// host's add-in list, written as the host's users expect to find them.
+//
+// Machine scope writes the classes under HKLM\Software\Classes and lists the
+// add-in under HKLM\SOFTWARE\SolidWorks\AddIns; user scope writes them under
+// HKCU\Software\Classes and HKCU\Software\SolidWorks\AddIns. Both add the
+// start-up entry HKCU\Software\SolidWorks\AddInsStartup. Unregistering
+// removes exactly these keys, and host folders that are left empty by it.
+#pragma once
+
+#include <string>
+
+namespace ponderix::win32 {
+
+enum class RegistrationScope { kMachine, kUser };
+
+// Writes every key for `modulePath`. kMachine falls back to kUser, after
+// undoing what it wrote, when the machine keys cannot be written. A failure
+// undoes the partial registration and throws ComError. Returns the scope used.
+RegistrationScope RegisterServer(RegistrationScope preferred, const std::wstring& modulePath);
+
+// Removes the keys of `scope`, or of both scopes when `bothScopes`. Keys that
+// are absent are fine; the first other failure is thrown (ComError) after
+// everything else has been tried.
+void UnregisterServer(RegistrationScope scope, bool bothScopes);
+
+}  // namespace ponderix::win32
