@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ponderix {
@@ -62,6 +63,26 @@ struct ControlLayout {
   bool flat = false;       // drop-down drawn flat rather than sunken
   bool autoSize = false;   // check box sized to its caption
 };
+
+// A control at (left, top), `width` x `height` points. Text boxes, drop-downs
+// and lists get the window background, everything else the button face.
+inline ControlLayout MakeControl(std::string name, ControlKind kind, double left, double top, double width,
+                                 double height, int tabIndex, bool tabStop, std::string caption = {}) {
+  ControlLayout c;
+  c.name = std::move(name);
+  c.kind = kind;
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+  c.tabIndex = tabIndex;
+  c.tabStop = tabStop;
+  c.caption = std::move(caption);
+  if (kind == ControlKind::kTextBox || kind == ControlKind::kDropDown || kind == ControlKind::kCheckList) {
+    c.backColour = Colour::System(Colour::Kind::kWindowBackground);
+  }
+  return c;
+}
 
 struct FormLayout {
   std::string name;

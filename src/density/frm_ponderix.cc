@@ -15,22 +15,6 @@ constexpr std::array<Colour, 5> kComMatColors = {kWindow, Colour::Rgb(192, 255, 
                                                  Colour::Rgb(224, 224, 224), Colour::Rgb(192, 192, 0),
                                                  Colour::Rgb(128, 128, 255)};
 
-ControlLayout Make(std::string name, ControlKind kind, double left, double top, double width, double height,
-                   int tabIndex, bool tabStop, std::string caption) {
-  ControlLayout c;
-  c.name = std::move(name);
-  c.kind = kind;
-  c.left = left;
-  c.top = top;
-  c.width = width;
-  c.height = height;
-  c.tabIndex = tabIndex;
-  c.tabStop = tabStop;
-  c.caption = std::move(caption);
-  if (kind == ControlKind::kTextBox || kind == ControlKind::kDropDown) c.backColour = kWindow;
-  return c;
-}
-
 }  // namespace
 
 frmPonderix::frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
@@ -46,22 +30,23 @@ FormLayout frmPonderix::Layout(std::string_view webAddress) {
   f.width = 450;
   f.height = 134;
   using K = ControlKind;
-  f.controls.push_back(Make("lblComMats", K::kLabel, 24, 12, 132, 12, 1, false, "Common Materials"));
-  auto& mats = f.controls.emplace_back(Make("cboComMats", K::kDropDown, 24, 24, 132, 15.75, 0, false, ""));
+  f.controls.push_back(MakeControl("lblComMats", K::kLabel, 24, 12, 132, 12, 1, false, "Common Materials"));
+  auto& mats =
+      f.controls.emplace_back(MakeControl("cboComMats", K::kDropDown, 24, 24, 132, 15.75, 0, false, ""));
   mats.flat = true;
-  f.controls.push_back(Make("lblDensVal", K::kLabel, 216, 12, 78, 12, 4, false, "Density"));
-  f.controls.push_back(Make("txtDensVal", K::kTextBox, 216, 24, 72, 15.75, 2, true, ""));
-  f.controls.push_back(Make("lblDensUnits", K::kLabel, 300, 12, 78, 12, 5, false, "Density Units"));
-  f.controls.push_back(Make("cboDensUnits", K::kDropDown, 300, 24, 126, 15.75, 3, false, ""));
-  f.controls.push_back(Make("btnOK", K::kButton, 216, 102, 102, 24, 6, true, "OK"));
-  f.controls.push_back(Make("btnCancel", K::kButton, 336, 102, 102, 24, 7, true, "Cancel"));
+  f.controls.push_back(MakeControl("lblDensVal", K::kLabel, 216, 12, 78, 12, 4, false, "Density"));
+  f.controls.push_back(MakeControl("txtDensVal", K::kTextBox, 216, 24, 72, 15.75, 2, true, ""));
+  f.controls.push_back(MakeControl("lblDensUnits", K::kLabel, 300, 12, 78, 12, 5, false, "Density Units"));
+  f.controls.push_back(MakeControl("cboDensUnits", K::kDropDown, 300, 24, 126, 15.75, 3, false, ""));
+  f.controls.push_back(MakeControl("btnOK", K::kButton, 216, 102, 102, 24, 6, true, "OK"));
+  f.controls.push_back(MakeControl("btnCancel", K::kButton, 336, 102, 102, 24, 7, true, "Cancel"));
   auto& link = f.controls.emplace_back(
-      Make("lblWebLink", K::kLabel, 6, 120, 110.25, 9.75, 8, false, std::string(webAddress)));
+      MakeControl("lblWebLink", K::kLabel, 6, 120, 110.25, 9.75, 8, false, std::string(webAddress)));
   link.foreColour = Colour::Rgb(0, 0, 255);
   link.font.face.clear();
   link.clickable = true;
   auto& jan = f.controls.emplace_back(
-      Make("lblJan", K::kLabel, 6, 108, 110.25, 9.75, 9, false, "Coming January 2004:"));
+      MakeControl("lblJan", K::kLabel, 6, 108, 110.25, 9.75, 9, false, "Coming January 2004:"));
   jan.foreColour = kWindowText;
   jan.font.face.clear();
   return f;

@@ -10,21 +10,6 @@ namespace {
 
 constexpr std::string_view kList = "lboParts";
 
-ControlLayout Make(std::string name, ControlKind kind, double left, double top, double width, double height,
-                   int tabIndex, std::string caption) {
-  ControlLayout c;
-  c.name = std::move(name);
-  c.kind = kind;
-  c.left = left;
-  c.top = top;
-  c.width = width;
-  c.height = height;
-  c.tabIndex = tabIndex;
-  c.tabStop = kind != ControlKind::kLabel;
-  c.caption = std::move(caption);
-  return c;
-}
-
 }  // namespace
 
 frmPartSelect::frmPartSelect(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
@@ -41,33 +26,32 @@ FormLayout frmPartSelect::Layout(std::string_view webAddress) {
   f.title = "Select Parts";
   f.width = 482.25;
   f.height = 358.5;
-  auto& instruction = f.controls.emplace_back(
-      Make("lblInstruction", K::kLabel, 12, 0, 312, 18, 0, "Select parts to have density changed."));
+  auto& instruction = f.controls.emplace_back(MakeControl("lblInstruction", K::kLabel, 12, 0, 312, 18, 0,
+                                                          false, "Select parts to have density changed."));
   instruction.font = Font{"Tahoma", 12, true};
-  auto& style = f.controls.emplace_back(
-      Make("chkNameStyle", K::kCheckBox, 12, 17.25, 113.25, 17.25, 6, std::string(kShortNamesCaption)));
+  auto& style = f.controls.emplace_back(MakeControl("chkNameStyle", K::kCheckBox, 12, 17.25, 113.25, 17.25, 6,
+                                                    true, std::string(kShortNamesCaption)));
   style.autoSize = true;
   style.backColour = Colour::System(Colour::Kind::kButtonFace);
   style.foreColour = Colour::System(Colour::Kind::kButtonText);
-  auto& list = f.controls.emplace_back(Make(std::string(kList), K::kCheckList, 12, 34.5, 456, 289.5, 0, ""));
-  list.backColour = Colour::System(Colour::Kind::kWindowBackground);
-  f.controls.push_back(Make("cmdSelectAll", K::kButton, 12, 330, 66, 18, 2, "Select all"));
-  f.controls.push_back(Make("cmdDeselectAll", K::kButton, 84, 330, 66, 18, 3, "Deselect all"));
-  f.controls.push_back(Make("cmdOK", K::kButton, 318, 330, 66, 24, 4, "OK"));
-  f.controls.push_back(Make("cmdCancel", K::kButton, 396, 330, 66, 24, 5, "Cancel"));
-  auto& jan =
-      f.controls.emplace_back(Make("lblJan", K::kLabel, 366, 0, 110.25, 9.75, 0, "Coming January 2004:"));
+  f.controls.push_back(MakeControl(std::string(kList), K::kCheckList, 12, 34.5, 456, 289.5, 0, true, ""));
+  f.controls.push_back(MakeControl("cmdSelectAll", K::kButton, 12, 330, 66, 18, 2, true, "Select all"));
+  f.controls.push_back(MakeControl("cmdDeselectAll", K::kButton, 84, 330, 66, 18, 3, true, "Deselect all"));
+  f.controls.push_back(MakeControl("cmdOK", K::kButton, 318, 330, 66, 24, 4, true, "OK"));
+  f.controls.push_back(MakeControl("cmdCancel", K::kButton, 396, 330, 66, 24, 5, true, "Cancel"));
+  auto& jan = f.controls.emplace_back(
+      MakeControl("lblJan", K::kLabel, 366, 0, 110.25, 9.75, 0, false, "Coming January 2004:"));
   jan.font.face.clear();
   auto& link = f.controls.emplace_back(
-      Make("lblWebLink", K::kLabel, 366, 12, 110.25, 9.75, 0, std::string(webAddress)));
+      MakeControl("lblWebLink", K::kLabel, 366, 12, 110.25, 9.75, 0, false, std::string(webAddress)));
   link.font.face.clear();
   link.foreColour = Colour::Rgb(0, 0, 255);
   link.clickable = true;
-  auto& step = f.controls.emplace_back(Make("txtU", K::kTextBox, 354, 12, 48, 15.75, 8, ""));
+  auto& step = f.controls.emplace_back(MakeControl("txtU", K::kTextBox, 354, 12, 48, 15.75, 8, true, ""));
   step.visible = false;
   step.enabled = false;
   step.backColour = Colour::Rgb(255, 192, 192);
-  auto& brk = f.controls.emplace_back(Make("cmdBreak", K::kButton, 408, 6, 54, 24, 7, "Break"));
+  auto& brk = f.controls.emplace_back(MakeControl("cmdBreak", K::kButton, 408, 6, 54, 24, 7, true, "Break"));
   brk.visible = false;
   brk.enabled = false;
   brk.backColour = Colour::Rgb(255, 0, 0);
