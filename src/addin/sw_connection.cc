@@ -19,11 +19,17 @@ bool SWConnection::SwAddin_ConnectToSW(Ref<Application> ThisSW, int32_t Cookie) 
   connSwApp = std::move(ThisSW);
   connCookie = Cookie;
   if (!connSwApp) throw HostError("ConnectToSW", "the host passed no application");
-  connSwApp->RegisterCallbackTarget(moduleHandle_, *callbackTarget_, connCookie);
-  const std::string menuPath = std::string(kMenuItemPrefix) + connSwApp->LocalizedMenuName(kToolsMenuId);
-  for (const int32_t docType : kCommandDocTypes) {
-    connSwApp->AddMenuCommand(docType, connCookie, menuPath, kMenuPosition, std::string(kRunCallback),
-                              std::string(kEnableCallback), std::string(kMenuHint));
+  try {
+    connSwApp->RegisterCallbackTarget(moduleHandle_, *callbackTarget_, connCookie);
+    const std::string menuPath = std::string(kMenuItemPrefix) + connSwApp->LocalizedMenuName(kToolsMenuId);
+    for (const int32_t docType : kCommandDocTypes) {
+      connSwApp->AddMenuCommand(docType, connCookie, menuPath, kMenuPosition, std::string(kRunCallback),
+                                std::string(kEnableCallback), std::string(kMenuHint));
+    }
+  } catch (...) {
+    // A failed connect holds nothing: the host will not disconnect what it could not connect.
+    connSwApp.reset();
+    throw;
   }
   return true;
 }
