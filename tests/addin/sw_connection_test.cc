@@ -88,6 +88,8 @@ TEST(SWConnection, FailingMenuCallsFailConnectAndDisconnect) {
     EXPECT_THROW(c.connection.SwAddin_ConnectToSW(c.h.host.GetApplication("SldWorks.Application"), 1),
                  HostError)
         << call;
+    EXPECT_EQ(c.connection.connSwApp, nullptr);
+    EXPECT_EQ(c.h.host.HeldReferences(), 0) << call;
   }
   for (const char* call : {"RemoveMenuEntry", "MainFrame", "MenuItemCount"}) {
     sim::Scene scene = PartScene();
