@@ -88,7 +88,14 @@ HRESULT AddinObject::ConnectToSW(IDispatch* ThisSW, LONG Cookie, VARIANT_BOOL* p
     if (!pbResult) return E_POINTER;
     *pbResult = VARIANT_FALSE;
     if (!ThisSW) return E_INVALIDARG;
-    const bool connected = connection_.SwAddin_ConnectToSW(WrapHostApplication(ThisSW), Cookie);
+    bool connected = false;
+    try {
+      connected = connection_.SwAddin_ConnectToSW(WrapHostApplication(ThisSW), Cookie);
+    } catch (...) {
+      // A host that refused the connection is not kept: a failed connect holds nothing.
+      connection_.connSwApp.reset();
+      throw;
+    }
     *pbResult = connected ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   } catch (...) {

@@ -59,6 +59,25 @@ class UniqueVariant {
   VARIANT value_;
 };
 
+// An EXCEPINFO filled by IDispatch::Invoke, whose strings are freed with it.
+class UniqueExcepInfo {
+ public:
+  UniqueExcepInfo() noexcept = default;
+  ~UniqueExcepInfo() {
+    SysFreeString(value_.bstrSource);
+    SysFreeString(value_.bstrDescription);
+    SysFreeString(value_.bstrHelpFile);
+  }
+  UniqueExcepInfo(const UniqueExcepInfo&) = delete;
+  UniqueExcepInfo& operator=(const UniqueExcepInfo&) = delete;
+
+  EXCEPINFO* get() noexcept { return &value_; }
+  EXCEPINFO* operator->() noexcept { return &value_; }
+
+ private:
+  EXCEPINFO value_{};
+};
+
 // Receives a handle from an out-parameter and gives it to `owner` afterwards.
 template <class Owner>
 class OutPtrT {

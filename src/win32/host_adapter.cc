@@ -1,0 +1,631 @@
+#include "win32/host_adapter.h"
+
+#include <windows.h>
+
+#include <oaidl.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "addin/host.h"
+#include "win32/com_error.h"
+#include "win32/dispatch_target.h"
+#include "win32/owners.h"
+#include "win32/platform.h"
+#include "win32/text.h"
+
+namespace ponderix::win32 {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using Type = HostObjectType;
+using Kind = MemberKind;
+using Call = HostCall;
+
+// The host's members as its API help documents them. AddMenuItem2 takes seven
+// arguments (the bitmap path arrived only with AddMenuItem3); ActivateDoc2 is
+// the one that takes (name, silent, errors) as the contract does.
+constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {{
+    {Call::kActiveDoc, "GetActiveDocument", Type::kApplication, L"ActiveDoc", Kind::kPropertyGet, 0},
+    {Call::kSendMsgToUser2, "ShowUserMessage", Type::kApplication, L"SendMsgToUser2", Kind::kMethod, 3},
+    {Call::kOpenDoc6, "OpenDocument", Type::kApplication, L"OpenDoc6", Kind::kMethod, 6},
+    {Call::kActivateDoc2, "ActivateDocument", Type::kApplication, L"ActivateDoc2", Kind::kMethod, 3},
+    {Call::kGetDocumentDependencies2, "ListDependencies", Type::kApplication, L"GetDocumentDependencies2",
+     Kind::kMethod, 4},
+    {Call::kGetFirstDocument, "Reset", Type::kApplication, L"GetFirstDocument", Kind::kMethod, 0},
+    {Call::kGetNext, "Next", Type::kDocument, L"GetNext", Kind::kMethod, 0},
+    {Call::kSetAddinCallbackInfo2, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo2",
+     Kind::kMethod, 3},
+    {Call::kSetAddinCallbackInfo, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo",
+     Kind::kMethod, 3},
+    {Call::kGetLocalizedMenuName, "LocalizedMenuName", Type::kApplication, L"GetLocalizedMenuName",
+     Kind::kMethod, 1},
+    {Call::kAddMenuItem2, "AddMenuCommand", Type::kApplication, L"AddMenuItem2", Kind::kMethod, 7},
+    {Call::kRemoveMenu, "RemoveMenuEntry", Type::kApplication, L"RemoveMenu", Kind::kMethod, 3},
+    {Call::kFrame, "MainFrame", Type::kApplication, L"Frame", Kind::kMethod, 0},
+    {Call::kGetSubMenuCount, "MenuItemCount", Type::kFrame, L"GetSubMenuCount", Kind::kMethod, 2},
+    {Call::kGetPathName, "GetPathName", Type::kDocument, L"GetPathName", Kind::kMethod, 0},
+    {Call::kGetType, "GetType", Type::kDocument, L"GetType", Kind::kMethod, 0},
+    {Call::kSelectionManager, "SelectionManager", Type::kDocument, L"SelectionManager", Kind::kPropertyGet,
+     0},
+    {Call::kGetUserUnit, "GetUserUnit", Type::kDocument, L"GetUserUnit", Kind::kMethod, 1},
+    {Call::kSpecificUnitType, "UnitCode", Type::kUserUnit, L"SpecificUnitType", Kind::kPropertyGet, 0},
+    {Call::kGetUserPreferenceDoubleValue, "GetUserPreferenceDoubleValue", Type::kDocument,
+     L"GetUserPreferenceDoubleValue", Kind::kMethod, 1},
+    {Call::kSetUserPreferenceDoubleValue, "SetUserPreferenceDoubleValue", Type::kDocument,
+     L"SetUserPreferenceDoubleValue", Kind::kMethod, 2},
+    {Call::kVisibleGet, "Visible", Type::kDocument, L"Visible", Kind::kPropertyGet, 0},
+    {Call::kVisiblePut, "SetVisible", Type::kDocument, L"Visible", Kind::kPropertyPut, 1},
+    {Call::kGetSelectedObjectCount2, "SelectedObjectCount", Type::kSelectionMgr, L"GetSelectedObjectCount2",
+     Kind::kMethod, 1},
+    {Call::kGetSelectedObjectsComponent4, "SelectedObjectComponent", Type::kSelectionMgr,
+     L"GetSelectedObjectsComponent4", Kind::kMethod, 2},
+    {Call::kGetModelDoc2, "ComponentDocument", Type::kComponent, L"GetModelDoc2", Kind::kMethod, 0},
+}};
+
+constexpr bool RowsInOrder() {
+  for (size_t i = 0; i < kMembers.size(); ++i) {
+    if (static_cast<size_t>(kMembers[i].call) != i) return false;
+  }
+  return true;
+}
+static_assert(RowsInOrder(), "kMembers must be indexed by HostCall");
+
+// The 64-bit host takes the module handle as a 64-bit integer.
+constexpr Call kRegisterCallbacks =
+    sizeof(void*) == 8 ? Call::kSetAddinCallbackInfo2 : Call::kSetAddinCallbackInfo;
+constexpr LONG kAllMarks = -1;  // selections regardless of their marks
+
+const HostMember& Member(Call call) { return kMembers[static_cast<size_t>(call)]; }
+
+std::string HresultText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+  const std::string text = SystemText(hr);
+  return text.empty() ? std::string(code) : text + " (" + code + ")";
+}
+
+[[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr) {
+  throw HostError(std::string(member.operation), Narrow(member.name) + ": " + text, hr);
+}
+
+[[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected) {
+  Fail(member, "the host answered with a value of variant type " + std::to_string(type) + ", not " + expected,
+       DISP_E_TYPEMISMATCH);
+}
+
+// DISPIDs of the host's members, asked once per object type and name.
+class DispidCache {
+ public:
+  DISPID Find(IDispatch* object, const HostMember& member) {
+    const auto key = std::make_pair(member.type, member.name);
+    if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
+    std::wstring name(member.name);
+    LPOLESTR names[] = {name.data()};
+    DISPID id = DISPID_UNKNOWN;
+    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (hr == DISP_E_UNKNOWNNAME) Fail(member, "the host's object has no member of this name", hr);
+    if (FAILED(hr)) Fail(member, HresultText(hr), hr);
+    ids_.emplace(key, id);
+    return id;
+  }
+
+ private:
+  std::map<std::pair<Type, std::wstring_view>, DISPID> ids_;
+};
+
+// The arguments of one call, given in the member's order and owned until the
+// call is over.
+class Arguments {
+ public:
+  Arguments() = default;
+  ~Arguments() {
+    for (UINT i = 0; i < count_; ++i) VariantClear(&values_[i]);
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+
+  Arguments& Long(int32_t value) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return *this;
+  }
+  Arguments& Int64(int64_t value) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_I8;
+    V_I8(&v) = value;
+    return *this;
+  }
+  Arguments& Bool(bool value) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_BOOL;
+    V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return *this;
+  }
+  Arguments& Double(double value) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = value;
+    return *this;
+  }
+  // "" goes as a null BSTR, automation's empty string.
+  Arguments& Text(std::string_view text) {
+    UniqueBstr bstr = text.empty() ? UniqueBstr() : MakeBstr(text);
+    VARIANT& v = Add();
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = bstr.release();
+    return *this;
+  }
+  Arguments& Object(IDispatch* object) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = object;
+    if (object) object->AddRef();  // the VARIANT's own, released by VariantClear
+    return *this;
+  }
+  // A by-reference out-parameter: the host writes `*out`.
+  Arguments& LongOut(LONG* out) {
+    VARIANT& v = Add();
+    V_VT(&v) = VT_BYREF | VT_I4;
+    V_I4REF(&v) = out;
+    return *this;
+  }
+
+  UINT count() const { return count_; }
+  // DISPPARAMS takes the last argument first.
+  DISPPARAMS Params() {
+    if (!reversed_) {
+      std::reverse(values_.begin(), values_.begin() + count_);
+      reversed_ = true;
+    }
+    return DISPPARAMS{count_ ? values_.data() : nullptr, nullptr, count_, 0};
+  }
+
+ private:
+  VARIANT& Add() {
+    if (count_ == values_.size() || reversed_) throw std::logic_error("too many host call arguments");
+    VARIANT& v = values_[count_++];
+    VariantInit(&v);
+    return v;
+  }
+
+  std::array<VARIANT, 8> values_{};
+  UINT count_ = 0;
+  bool reversed_ = false;
+};
+
+int32_t AsLong(const HostMember& member, VARIANT* value) {
+  if (V_VT(value) == VT_BOOL) return V_BOOL(value) != VARIANT_FALSE ? 1 : 0;
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_I4))) WrongType(member, V_VT(value), "a number");
+  return V_I4(converted.get());
+}
+
+bool AsBool(const HostMember& member, VARIANT* value) {
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BOOL)))
+    WrongType(member, V_VT(value), "a boolean");
+  return V_BOOL(converted.get()) != VARIANT_FALSE;
+}
+
+double AsDouble(const HostMember& member, VARIANT* value) {
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_R8))) WrongType(member, V_VT(value), "a number");
+  return V_R8(converted.get());
+}
+
+std::string AsText(const HostMember& member, VARIANT* value) {
+  if (V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL) return {};
+  if (V_VT(value) == VT_BSTR) return FromBstr(V_BSTR(value));
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BSTR)))
+    WrongType(member, V_VT(value), "a string");
+  return FromBstr(V_BSTR(converted.get()));
+}
+
+// Null for "no object": a null pointer, VT_EMPTY or VT_NULL.
+ComPtr<IDispatch> AsObject(const HostMember& member, VARIANT* value) {
+  switch (V_VT(value)) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return nullptr;
+    case VT_DISPATCH:
+      return ComPtr<IDispatch>(V_DISPATCH(value));
+    case VT_UNKNOWN: {
+      IUnknown* unknown = V_UNKNOWN(value);
+      if (!unknown) return nullptr;
+      ComPtr<IDispatch> dispatch;
+      const HRESULT hr = unknown->QueryInterface(IID_PPV_ARGS(&dispatch));
+      if (FAILED(hr)) Fail(member, "the host's object is not an automation object: " + HresultText(hr), hr);
+      return dispatch;
+    }
+    default:
+      WrongType(member, V_VT(value), "an object");
+  }
+}
+
+std::string ArrayElementText(const HostMember& member, SAFEARRAY* array, VARTYPE element, LONG index) {
+  if (element == VT_BSTR) {
+    BSTR raw = nullptr;
+    const HRESULT hr = SafeArrayGetElement(array, &index, &raw);
+    const UniqueBstr text(raw);
+    if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+    return FromBstr(text.get());
+  }
+  UniqueVariant item;
+  const HRESULT hr = SafeArrayGetElement(array, &index, item.get());
+  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+  return AsText(member, item.get());
+}
+
+// VT_EMPTY or VT_NULL: no list. Otherwise a one-dimensional SAFEARRAY of
+// BSTR, or of VARIANTs holding BSTRs, from whatever lower bound the host chose.
+std::optional<std::vector<std::string>> AsTextList(const HostMember& member, VARIANT* value) {
+  const VARTYPE type = V_VT(value);
+  if (type == VT_EMPTY || type == VT_NULL) return std::nullopt;
+  const VARTYPE element = type & static_cast<VARTYPE>(~VT_ARRAY);
+  if ((type & VT_ARRAY) == 0 || (element != VT_BSTR && element != VT_VARIANT)) {
+    WrongType(member, type, "a list of strings");
+  }
+  std::vector<std::string> items;
+  SAFEARRAY* array = V_ARRAY(value);
+  if (!array) return items;
+  if (SafeArrayGetDim(array) != 1)
+    Fail(member, "the host's list has more than one dimension", DISP_E_TYPEMISMATCH);
+  LONG lower = 0;
+  LONG upper = -1;
+  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(array, 1, &upper);
+  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+  for (LONG i = lower; i <= upper; ++i) {
+    items.push_back(ArrayElementText(member, array, element, i));
+    if (i == upper) break;  // no overflow at LONG's end
+  }
+  return items;
+}
+
+// One host object: the COM reference the adapter holds and the calls on it.
+class HostObject {
+ public:
+  HostObject(ComPtr<IDispatch> object, std::shared_ptr<DispidCache> cache)
+      : object_(std::move(object)), cache_(std::move(cache)) {}
+
+  IDispatch* dispatch() const { return object_.Get(); }
+  const std::shared_ptr<DispidCache>& cache() const { return cache_; }
+
+  // Calls `call` on the host; `result` receives the answer (none for a put).
+  void Invoke(Call call, Arguments& args, VARIANT* result) {
+    const HostMember& member = Member(call);
+    if (static_cast<int>(args.count()) != member.arguments) {
+      throw std::logic_error("wrong argument count for " + Narrow(member.name));
+    }
+    const DISPID id = cache_->Find(object_.Get(), member);
+    DISPPARAMS params = args.Params();
+    DISPID named = DISPID_PROPERTYPUT;
+    WORD flags = DISPATCH_METHOD;
+    if (member.kind == Kind::kPropertyGet) {
+      flags = DISPATCH_PROPERTYGET;
+    } else if (member.kind == Kind::kPropertyPut) {
+      flags = DISPATCH_PROPERTYPUT;
+      params.rgdispidNamedArgs = &named;
+      params.cNamedArgs = 1;
+      result = nullptr;
+    }
+    UniqueExcepInfo exception;
+    UINT argumentError = 0;
+    const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
+                                       exception.get(), &argumentError);
+    if (hr == DISP_E_EXCEPTION) ThrowHostException(member, exception);
+    if (FAILED(hr)) Fail(member, HresultText(hr), hr);
+  }
+
+  void CallVoid(Call call, Arguments& args) { Invoke(call, args, nullptr); }
+  int32_t CallLong(Call call, Arguments& args) {
+    UniqueVariant result;
+    Invoke(call, args, result.get());
+    return AsLong(Member(call), result.get());
+  }
+  bool CallBool(Call call, Arguments& args) {
+    UniqueVariant result;
+    Invoke(call, args, result.get());
+    return AsBool(Member(call), result.get());
+  }
+  double CallDouble(Call call, Arguments& args) {
+    UniqueVariant result;
+    Invoke(call, args, result.get());
+    return AsDouble(Member(call), result.get());
+  }
+  std::string CallText(Call call, Arguments& args) {
+    UniqueVariant result;
+    Invoke(call, args, result.get());
+    return AsText(Member(call), result.get());
+  }
+  ComPtr<IDispatch> CallObject(Call call, Arguments& args) {
+    UniqueVariant result;
+    Invoke(call, args, result.get());
+    return AsObject(Member(call), result.get());
+  }
+  template <class R>
+  R CallNoArguments(R (HostObject::*call)(Call, Arguments&), Call which) {
+    Arguments none;
+    return (this->*call)(which, none);
+  }
+
+ private:
+  [[noreturn]] static void ThrowHostException(const HostMember& member, UniqueExcepInfo& exception) {
+    if (exception->pfnDeferredFillIn) exception->pfnDeferredFillIn(exception.get());
+    HRESULT code = exception->scode;
+    if (code == S_OK) code = DISP_E_EXCEPTION;
+    std::string text = FromBstr(exception->bstrDescription);
+    if (text.empty()) text = HresultText(code);
+    Fail(member, text, code);
+  }
+
+  ComPtr<IDispatch> object_;
+  std::shared_ptr<DispidCache> cache_;
+};
+
+template <class Contract, class Wrapper>
+Ref<Contract> Wrap(ComPtr<IDispatch> object, const std::shared_ptr<DispidCache>& cache) {
+  if (!object) return nullptr;
+  return std::make_shared<Wrapper>(std::move(object), cache);
+}
+
+class HostUserUnit final : public UserUnit, private HostObject {
+ public:
+  using HostObject::HostObject;
+  int32_t UnitCode() override { return CallNoArguments(&HostObject::CallLong, Call::kSpecificUnitType); }
+};
+
+class HostDocument;
+
+class HostComponent final : public Component, private HostObject {
+ public:
+  using HostObject::HostObject;
+  Ref<Document> ComponentDocument() override;
+};
+
+class HostSelectionMgr final : public SelectionMgr, private HostObject {
+ public:
+  using HostObject::HostObject;
+  int32_t SelectedObjectCount() override {
+    Arguments args;
+    args.Long(kAllMarks);
+    return CallLong(Call::kGetSelectedObjectCount2, args);
+  }
+  Ref<Component> SelectedObjectComponent(int32_t index) override {
+    Arguments args;
+    args.Long(index).Long(kAllMarks);
+    return Wrap<Component, HostComponent>(CallObject(Call::kGetSelectedObjectsComponent4, args), cache());
+  }
+};
+
+class HostDocument final : public Document, private HostObject {
+ public:
+  using HostObject::HostObject;
+  std::string GetPathName() override { return CallNoArguments(&HostObject::CallText, Call::kGetPathName); }
+  int32_t GetType() override { return CallNoArguments(&HostObject::CallLong, Call::kGetType); }
+  Ref<SelectionMgr> SelectionManager() override {
+    return Wrap<SelectionMgr, HostSelectionMgr>(
+        CallNoArguments(&HostObject::CallObject, Call::kSelectionManager), cache());
+  }
+  Ref<UserUnit> GetUserUnit(int32_t unitType) override {
+    Arguments args;
+    args.Long(unitType);
+    return Wrap<UserUnit, HostUserUnit>(CallObject(Call::kGetUserUnit, args), cache());
+  }
+  double GetUserPreferenceDoubleValue(int32_t preference) override {
+    Arguments args;
+    args.Long(preference);
+    return CallDouble(Call::kGetUserPreferenceDoubleValue, args);
+  }
+  bool SetUserPreferenceDoubleValue(int32_t preference, double value) override {
+    Arguments args;
+    args.Long(preference).Double(value);
+    return CallBool(Call::kSetUserPreferenceDoubleValue, args);
+  }
+  bool Visible() override { return CallNoArguments(&HostObject::CallBool, Call::kVisibleGet); }
+  void SetVisible(bool visible) override {
+    Arguments args;
+    args.Bool(visible);
+    CallVoid(Call::kVisiblePut, args);
+  }
+};
+
+Ref<Document> HostComponent::ComponentDocument() {
+  return Wrap<Document, HostDocument>(CallNoArguments(&HostObject::CallObject, Call::kGetModelDoc2), cache());
+}
+
+class HostFrame final : public Frame, private HostObject {
+ public:
+  using HostObject::HostObject;
+  int32_t MenuItemCount(int32_t docType, const std::string& path) override {
+    Arguments args;
+    args.Long(docType).Text(path);
+    return CallLong(Call::kGetSubMenuCount, args);
+  }
+};
+
+// The open documents as the host chains them: GetFirstDocument, then each
+// document's GetNext. Holds the application and the last document it gave.
+class HostEnumerator final : public DocumentEnumerator {
+ public:
+  explicit HostEnumerator(HostObject application) : application_(std::move(application)) {}
+
+  void Reset() override {
+    first_ = application_.CallNoArguments(&HostObject::CallObject, Call::kGetFirstDocument);
+    last_.Reset();
+    started_ = true;
+  }
+
+  Ref<Document> Next(int32_t count, int32_t& fetched) override {
+    fetched = 0;
+    if (count < 1) return nullptr;
+    if (!started_) Reset();
+    ComPtr<IDispatch> document;
+    if (first_) {
+      document.Swap(first_);  // mingw-w64's ComPtr move assignment copies; Swap empties first_
+    } else if (last_) {
+      HostObject last(last_, application_.cache());
+      document = last.CallNoArguments(&HostObject::CallObject, Call::kGetNext);
+    }
+    last_ = document;
+    if (!document) return nullptr;
+    fetched = 1;
+    return Wrap<Document, HostDocument>(std::move(document), application_.cache());
+  }
+
+ private:
+  HostObject application_;
+  ComPtr<IDispatch> first_;  // given by Reset, not yet handed out
+  ComPtr<IDispatch> last_;   // the document handed out last
+  bool started_ = false;
+};
+
+class HostApplication final : public Application, private HostObject {
+ public:
+  using HostObject::HostObject;
+
+  Ref<Document> GetActiveDocument() override {
+    return Wrap<Document, HostDocument>(CallNoArguments(&HostObject::CallObject, Call::kActiveDoc), cache());
+  }
+
+  int32_t ShowUserMessage(const std::string& text, int32_t icon, int32_t buttons) override {
+    Arguments args;
+    args.Text(text).Long(icon).Long(buttons);
+    return CallLong(Call::kSendMsgToUser2, args);
+  }
+
+  Ref<Document> OpenDocument(const std::string& path, int32_t docType, int32_t options,
+                             const std::string& configuration, int32_t& errors, int32_t& warnings) override {
+    LONG hostErrors = 0;
+    LONG hostWarnings = 0;
+    Arguments args;
+    args.Text(path)
+        .Long(docType)
+        .Long(options)
+        .Text(configuration)
+        .LongOut(&hostErrors)
+        .LongOut(&hostWarnings);
+    ComPtr<IDispatch> document = CallObject(Call::kOpenDoc6, args);
+    errors = hostErrors;
+    warnings = hostWarnings;
+    return Wrap<Document, HostDocument>(std::move(document), cache());
+  }
+
+  Ref<Document> ActivateDocument(const std::string& path, bool silent, int32_t& errors) override {
+    LONG hostErrors = 0;
+    Arguments args;
+    args.Text(path).Bool(silent).LongOut(&hostErrors);
+    ComPtr<IDispatch> document = CallObject(Call::kActivateDoc2, args);
+    errors = hostErrors;
+    return Wrap<Document, HostDocument>(std::move(document), cache());
+  }
+
+  std::optional<std::vector<std::string>> ListDependencies(const std::string& path, bool traverse,
+                                                           bool searchable, bool addReadOnlyInfo) override {
+    Arguments args;
+    args.Text(path).Bool(traverse).Bool(searchable).Bool(addReadOnlyInfo);
+    UniqueVariant result;
+    Invoke(Call::kGetDocumentDependencies2, args, result.get());
+    return AsTextList(Member(Call::kGetDocumentDependencies2), result.get());
+  }
+
+  Ref<DocumentEnumerator> EnumerateDocuments() override {
+    return std::make_shared<HostEnumerator>(HostObject(ComPtr<IDispatch>(dispatch()), cache()));
+  }
+
+  bool RegisterCallbackTarget(std::uintptr_t moduleHandle, CallbackTarget& target, int32_t cookie) override {
+    auto* automation = dynamic_cast<DispatchCallbackTarget*>(&target);
+    IDispatch* callbacks = automation ? automation->CallbackDispatch() : nullptr;
+    if (!callbacks) {
+      throw HostError("RegisterCallbackTarget", "the callback target is not an automation object",
+                      E_NOINTERFACE);
+    }
+    Arguments args;
+    if constexpr (kRegisterCallbacks == Call::kSetAddinCallbackInfo2) {
+      args.Int64(static_cast<int64_t>(moduleHandle));
+    } else {
+      args.Long(static_cast<int32_t>(moduleHandle));
+    }
+    args.Object(callbacks).Long(cookie);
+    return CallBool(kRegisterCallbacks, args);
+  }
+
+  std::string LocalizedMenuName(int32_t menuId) override {
+    Arguments args;
+    args.Long(menuId);
+    return CallText(Call::kGetLocalizedMenuName, args);
+  }
+
+  int32_t AddMenuCommand(int32_t docType, int32_t cookie, const std::string& menuPath, int32_t position,
+                         const std::string& callback, const std::string& enableMethod,
+                         const std::string& hint) override {
+    Arguments args;
+    args.Long(docType)
+        .Long(cookie)
+        .Text(menuPath)
+        .Long(position)
+        .Text(callback)
+        .Text(enableMethod)
+        .Text(hint);
+    return CallLong(Call::kAddMenuItem2, args);
+  }
+
+  bool RemoveMenuEntry(int32_t docType, const std::string& menuPath, const std::string& callback) override {
+    // A sub-menu has no callback: the host takes a null string for it.
+    Arguments args;
+    args.Long(docType).Text(menuPath).Text(callback);
+    return CallBool(Call::kRemoveMenu, args);
+  }
+
+  Ref<Frame> MainFrame() override {
+    return Wrap<Frame, HostFrame>(CallNoArguments(&HostObject::CallObject, Call::kFrame), cache());
+  }
+};
+
+class HostConnectorImpl final : public HostConnector {
+ public:
+  Ref<Application> GetApplication(std::string_view progId) override {
+    const std::string name(progId);
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(Widen(progId).c_str(), &clsid);
+    if (FAILED(hr)) throw HostError("GetApplication", name + ": " + HresultText(hr), hr);
+    ComPtr<IUnknown> running;
+    hr = GetActiveObject(clsid, nullptr, running.GetAddressOf());
+    if (FAILED(hr)) throw HostError("GetApplication", name + ": " + HresultText(hr), hr);
+    ComPtr<IDispatch> application;
+    hr = running.As(&application);
+    if (FAILED(hr)) throw HostError("GetApplication", name + ": " + HresultText(hr), hr);
+    return Wrap<Application, HostApplication>(std::move(application), cache_);
+  }
+
+ private:
+  // Kept from run to run: the host's DISPIDs do not change while it runs.
+  std::shared_ptr<DispidCache> cache_ = std::make_shared<DispidCache>();
+};
+
+}  // namespace
+
+std::span<const HostMember> HostMembers() { return kMembers; }
+
+std::unique_ptr<HostConnector> MakeHostConnector() { return std::make_unique<HostConnectorImpl>(); }
+
+Ref<Application> WrapHostApplication(Microsoft::WRL::ComPtr<IDispatch> application) {
+  return Wrap<Application, HostApplication>(std::move(application), std::make_shared<DispidCache>());
+}
+
+}  // namespace ponderix::win32

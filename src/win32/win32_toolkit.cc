@@ -1,0 +1,930 @@
+// The native dialog toolkit. A form is a popup window of our own class with
+// standard controls (STATIC, BUTTON, EDIT, COMBOBOX, a ListView with check
+// boxes), placed from the layout's points at 96 dots per inch. Its modal show
+// runs its own message loop with the owner disabled, like a modal dialog, but
+// without the dialog manager: Enter and Esc have no dialog-wide meaning, and
+// Tab is handled by every control's subclass, so that keys sent straight to a
+// control behave as keys typed by the user.
+//
+// Handlers run inside window procedures, where no exception may pass: the
+// first one is kept, the modal loop ends and ShowModal rethrows it.
+#include "win32/win32_toolkit.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "win32/owners.h"
+#include "win32/platform.h"
+#include "win32/text.h"
+
+namespace ponderix::win32 {
+
+namespace {
+
+// Sent to a form to give the focus back to a text box whose Exit refused to let it go.
+constexpr UINT kRefocusMessage = WM_APP + 1;
+constexpr wchar_t kDefaultFace[] = L"Tahoma";
+constexpr double kDefaultPoints = 8.25;
+
+int Pixels(double points) { return static_cast<int>(std::lround(points * 96.0 / 72.0)); }
+
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  return module;
+}
+
+COLORREF Resolve(Colour colour) {
+  switch (colour.kind) {
+    case Colour::Kind::kWindowBackground:
+      return GetSysColor(COLOR_WINDOW);
+    case Colour::Kind::kWindowText:
+      return GetSysColor(COLOR_WINDOWTEXT);
+    case Colour::Kind::kButtonFace:
+      return GetSysColor(COLOR_BTNFACE);
+    case Colour::Kind::kButtonText:
+      return GetSysColor(COLOR_BTNTEXT);
+    case Colour::Kind::kRgb:
+      break;
+  }
+  return RGB(colour.r, colour.g, colour.b);
+}
+
+// VBA's shift state: 1 Shift, 2 Ctrl, 4 Alt.
+int ShiftState() {
+  int shift = 0;
+  if (GetKeyState(VK_SHIFT) < 0) shift |= 1;
+  if (GetKeyState(VK_CONTROL) < 0) shift |= 2;
+  if (GetKeyState(VK_MENU) < 0) shift |= 4;
+  return shift;
+}
+
+// A window's device context with one object selected into it, both given back on every path.
+class WindowDc {
+ public:
+  WindowDc(HWND window, HGDIOBJ object)
+      : window_(window), dc_(GetDC(window)), old_(SelectObject(dc_, object)) {}
+  ~WindowDc() {
+    SelectObject(dc_, old_);
+    ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+  HGDIOBJ old_;
+};
+
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(copied < 0 ? 0 : copied));
+  return text;
+}
+
+class Win32Toolkit;
+class Win32Form;
+
+// One control of a form. The interfaces of the contract for each kind are
+// implemented by the one class, and the form hands out the one that the
+// layout's kind allows.
+class Win32Control final : public CheckListControl,
+                           public CheckBoxControl,
+                           public DropDownControl,
+                           public TextBoxControl,
+                           public LabelControl {
+ public:
+  Win32Control(Win32Form& form, const ControlLayout& layout, int index, HWND window)
+      : form_(form), layout_(layout), index_(index), window_(window), back_(layout.backColour) {}
+
+  const ControlLayout& layout() const { return layout_; }
+  int index() const { return index_; }
+  HWND window() const { return window_; }
+  Colour back() const { return back_; }
+  HWND dropList = nullptr;  // a drop-down's list window
+  int knownIndex = -1;      // a drop-down's selection as last reported
+  bool settingTicks = false;
+
+  // Control
+  void SetFocus() override;
+  void SetEnabled(bool enabled) override { EnableWindow(window_, enabled ? TRUE : FALSE); }
+
+  // CheckListControl
+  void Clear() override;
+  void SetRows(const std::vector<std::string>& rows) override;
+  std::vector<std::string> Rows() override;
+  int RowCount() override;
+  bool Ticked(int row) override;
+  void SetTicked(int row, bool ticked) override;
+
+  // CheckBoxControl
+  bool Value() override { return SendMessageW(window_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+  // DropDownControl (Clear is shared with the check list)
+  void AddItem(const std::string& text, int index) override;
+  int ListIndex() override { return static_cast<int>(SendMessageW(window_, CB_GETCURSEL, 0, 0)); }
+  void SetListIndex(int index) override;
+  void SetBackColour(Colour colour) override;
+
+  // TextBoxControl
+  std::string Text() override { return Narrow(WindowText(window_)); }
+  void SetText(const std::string& text) override { SetWindowTextW(window_, Widen(text).c_str()); }
+
+  // CheckBoxControl and LabelControl
+  void SetCaption(const std::string& caption) override;
+
+ private:
+  void FitDropList();
+  void FitCheckListColumn();
+
+  Win32Form& form_;
+  const ControlLayout& layout_;
+  int index_;
+  HWND window_;  // owned by the form's window, destroyed with it
+  Colour back_;
+};
+
+class Win32Form final : public Form {
+ public:
+  Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents& events);
+  ~Win32Form() override;
+  Win32Form(const Win32Form&) = delete;
+  Win32Form& operator=(const Win32Form&) = delete;
+
+  void ShowModal() override;
+  void Hide() override;
+  void SetTitle(const std::string& title) override { SetWindowTextW(window_.get(), Widen(title).c_str()); }
+  CheckListControl& CheckList(std::string_view name) override { return Find(name, ControlKind::kCheckList); }
+  CheckBoxControl& CheckBox(std::string_view name) override { return Find(name, ControlKind::kCheckBox); }
+  DropDownControl& DropDown(std::string_view name) override { return Find(name, ControlKind::kDropDown); }
+  TextBoxControl& TextBox(std::string_view name) override { return Find(name, ControlKind::kTextBox); }
+  LabelControl& Label(std::string_view name) override { return Find(name, ControlKind::kLabel); }
+
+  HWND window() const { return window_.get(); }
+  FormEvents& events() { return events_; }
+  HFONT FontFor(const Font& font);
+  HBRUSH BrushFor(COLORREF colour);
+  // Runs a handler from a window procedure: an exception is kept, and the
+  // modal show ends and rethrows it.
+  void Guarded(const std::function<void()>& handler) noexcept;
+  // Focus wanted before the form is shown.
+  void SetPendingFocus(HWND control) { pendingFocus_ = control; }
+  void Repaint(HWND control) const { InvalidateRect(control, nullptr, TRUE); }
+
+  static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+  static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR subclassId, DWORD_PTR form) noexcept;
+
+ private:
+  Win32Control& Find(std::string_view name, ControlKind kind);
+  Win32Control* ByWindow(HWND control);
+  Win32Control* ById(int id);
+  void CreateControls();
+  HWND CreateControl(const ControlLayout& c, int index);
+  void Place();
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void Command(int id, int code, HWND control);
+  void Notify(const NMHDR& header);
+  LRESULT ColourControl(HDC dc, HWND control);
+  void DrawDropItem(const DRAWITEMSTRUCT& item);
+  LRESULT HandleControl(Win32Control& control, UINT message, WPARAM wParam, LPARAM lParam);
+  void MoveFocus(HWND from, bool backwards);
+
+  Win32Toolkit& toolkit_;
+  FormLayout layout_;
+  FormEvents& events_;
+  HWND owner_;
+  UniqueHwnd window_;
+  std::vector<std::unique_ptr<Win32Control>> controls_;
+  std::map<std::tuple<std::wstring, int, bool>, UniqueGdiObject> fonts_;
+  std::map<COLORREF, UniqueGdiObject> brushes_;
+  HWND pendingFocus_ = nullptr;
+  HWND savedFocus_ = nullptr;  // the control to get the focus back when the form is activated again
+  bool ownerDisabled_ = false;
+  bool running_ = false;
+  std::exception_ptr failure_;
+};
+
+class Win32Toolkit final : public Toolkit {
+ public:
+  Win32Toolkit();
+  ~Win32Toolkit() override;
+  Win32Toolkit(const Win32Toolkit&) = delete;
+  Win32Toolkit& operator=(const Win32Toolkit&) = delete;
+
+  std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) override {
+    RegisterFormClass();
+    return std::make_unique<Win32Form>(*this, layout, events);
+  }
+  void ShowMessageBox(const std::string& text) override {
+    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), nullptr, MB_OK);
+  }
+  double Seconds() override { return static_cast<double>(GetTickCount64()) / 1000.0; }
+  void ProcessPendingEvents() override;
+  std::string DecimalSeparator() override;
+
+  HMODULE module() const { return module_; }
+  // A handler failed outside any modal show; the next ProcessPendingEvents rethrows it.
+  void KeepFailure(std::exception_ptr failure) {
+    if (!failure_) failure_ = std::move(failure);
+  }
+
+ private:
+  void RegisterFormClass();
+
+  HMODULE module_ = ThisModule();
+  bool registered_ = false;
+  std::exception_ptr failure_;
+};
+
+// ---- Win32Control ----
+
+void Win32Control::SetFocus() {
+  if (IsWindowVisible(form_.window())) {
+    ::SetFocus(window_);
+  } else {
+    form_.SetPendingFocus(window_);
+  }
+}
+
+void Win32Control::Clear() {
+  if (layout_.kind == ControlKind::kDropDown) {
+    SendMessageW(window_, CB_RESETCONTENT, 0, 0);
+    knownIndex = -1;
+    FitDropList();
+  } else {
+    SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
+    FitCheckListColumn();
+  }
+}
+
+void Win32Control::SetRows(const std::vector<std::string>& rows) {
+  settingTicks = true;
+  SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    std::wstring text = Widen(rows[i]);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(i);
+    item.pszText = text.data();
+    SendMessageW(window_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+  settingTicks = false;
+  FitCheckListColumn();
+  form_.Repaint(window_);
+}
+
+std::vector<std::string> Win32Control::Rows() {
+  std::vector<std::string> rows;
+  const int count = RowCount();
+  for (int i = 0; i < count; ++i) {
+    std::wstring text(1024, L'\0');
+    for (;;) {
+      LVITEMW item{};
+      item.iSubItem = 0;
+      item.pszText = text.data();
+      item.cchTextMax = static_cast<int>(text.size());
+      const auto length = static_cast<size_t>(
+          SendMessageW(window_, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item)));
+      if (length + 1 < text.size()) {
+        text.resize(length);
+        break;
+      }
+      text.assign(text.size() * 2, L'\0');  // maybe truncated: ask again with more room
+    }
+    rows.push_back(Narrow(text));
+  }
+  return rows;
+}
+
+int Win32Control::RowCount() { return static_cast<int>(SendMessageW(window_, LVM_GETITEMCOUNT, 0, 0)); }
+
+bool Win32Control::Ticked(int row) {
+  if (row < 0 || row >= RowCount())
+    throw std::out_of_range("row " + std::to_string(row) + " of " + layout_.name);
+  const auto state = static_cast<UINT>(
+      SendMessageW(window_, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+  return (state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+}
+
+void Win32Control::SetTicked(int row, bool ticked) {
+  if (row < 0 || row >= RowCount())
+    throw std::out_of_range("row " + std::to_string(row) + " of " + layout_.name);
+  LVITEMW item{};
+  item.stateMask = LVIS_STATEIMAGEMASK;
+  item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
+  settingTicks = true;
+  SendMessageW(window_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  settingTicks = false;
+}
+
+void Win32Control::AddItem(const std::string& text, int index) {
+  const auto count = static_cast<int>(SendMessageW(window_, CB_GETCOUNT, 0, 0));
+  if (index < 0 || index > count)
+    throw std::out_of_range("item index " + std::to_string(index) + " of " + layout_.name);
+  const std::wstring wide = Widen(text);
+  SendMessageW(window_, CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide.c_str()));
+  FitDropList();
+}
+
+void Win32Control::SetListIndex(int index) {
+  SendMessageW(window_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  // CB_SETCURSEL notifies nobody; a change from code is reported as a user's pick is.
+  const int now = ListIndex();
+  if (now == knownIndex) return;
+  knownIndex = now;
+  form_.events().Change(layout_.name);
+}
+
+void Win32Control::SetBackColour(Colour colour) {
+  back_ = colour;
+  form_.Repaint(window_);
+  if (dropList) form_.Repaint(dropList);
+}
+
+void Win32Control::SetCaption(const std::string& caption) {
+  SetWindowTextW(window_, Widen(caption).c_str());
+  if (layout_.kind == ControlKind::kCheckBox && layout_.autoSize) {
+    // Sized to the caption: the box, a gap and the text.
+    const std::wstring text = WindowText(window_);
+    SIZE size{};
+    {
+      const WindowDc dc(window_, reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0)));
+      GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+    }
+    RECT rect{};
+    GetClientRect(window_, &rect);
+    SetWindowPos(window_, nullptr, 0, 0, GetSystemMetrics(SM_CXMENUCHECK) + 6 + size.cx, rect.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  form_.Repaint(window_);
+}
+
+void Win32Control::FitDropList() {
+  // The dropped list shows every item, up to the screen's height.
+  const auto count = static_cast<int>(SendMessageW(window_, CB_GETCOUNT, 0, 0));
+  const auto item = static_cast<int>(SendMessageW(window_, CB_GETITEMHEIGHT, 0, 0));
+  RECT rect{};
+  GetWindowRect(window_, &rect);
+  const int field = static_cast<int>(SendMessageW(window_, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
+  const int height = std::min(field + std::max(count, 1) * item + 2, GetSystemMetrics(SM_CYSCREEN) / 2);
+  SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Control::FitCheckListColumn() {
+  // One column as wide as the longest row (or the list), so long rows scroll sideways.
+  SendMessageW(window_, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE);
+  const int widest = static_cast<int>(SendMessageW(window_, LVM_GETCOLUMNWIDTH, 0, 0));
+  RECT rect{};
+  GetClientRect(window_, &rect);
+  if (widest < rect.right) SendMessageW(window_, LVM_SETCOLUMNWIDTH, 0, rect.right);
+}
+
+// ---- Win32Form ----
+
+Win32Form::Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents& events)
+    : toolkit_(toolkit), layout_(layout), events_(events), owner_(GetActiveWindow()) {
+  constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+  RECT rect{0, 0, Pixels(layout_.width), Pixels(layout_.height)};
+  AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
+  window_.reset(CreateWindowExW(kExStyle, kFormClassName, Widen(layout_.title).c_str(), kStyle, CW_USEDEFAULT,
+                                CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, owner_,
+                                nullptr, toolkit_.module(), this));
+  if (!window_) throw std::runtime_error("cannot create the window of " + layout_.name);
+  // Dialog-like: no minimise or maximise entries in the window menu.
+  const HMENU menu = GetSystemMenu(window_.get(), FALSE);
+  if (menu) {
+    DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
+    DeleteMenu(menu, SC_MINIMIZE, MF_BYCOMMAND);
+    DeleteMenu(menu, SC_RESTORE, MF_BYCOMMAND);
+    DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
+  }
+  SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{})), FALSE);
+  CreateControls();
+}
+
+Win32Form::~Win32Form() {
+  if (running_ || IsWindowVisible(window_.get())) Hide();
+  // Children go with the window; the fonts and brushes they used go after it.
+  window_.reset();
+}
+
+Win32Control& Win32Form::Find(std::string_view name, ControlKind kind) {
+  for (auto& control : controls_) {
+    if (control->layout().name == name && control->layout().kind == kind) return *control;
+  }
+  throw std::logic_error(layout_.name + " has no such control: " + std::string(name));
+}
+
+Win32Control* Win32Form::ById(int id) {
+  const int index = id - kFirstControlId;
+  if (index < 0 || index >= static_cast<int>(controls_.size())) return nullptr;
+  return controls_[static_cast<size_t>(index)].get();
+}
+
+Win32Control* Win32Form::ByWindow(HWND control) {
+  for (auto& c : controls_) {
+    if (c->window() == control || (c->dropList && c->dropList == control)) return c.get();
+  }
+  return nullptr;
+}
+
+HFONT Win32Form::FontFor(const Font& font) {
+  std::wstring face = font.face.empty() ? std::wstring(kDefaultFace) : Widen(font.face);
+  const double points = font.points > 0 ? font.points : kDefaultPoints;
+  const int height = -Pixels(points);
+  auto key = std::make_tuple(face, height, font.bold);
+  auto found = fonts_.find(key);
+  if (found != fonts_.end()) return static_cast<HFONT>(found->second.get());
+  UniqueGdiObject created(CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
+  if (!created) throw std::runtime_error("cannot create the font " + Narrow(face));
+  const auto handle = static_cast<HFONT>(created.get());
+  fonts_.emplace(std::move(key), std::move(created));
+  return handle;
+}
+
+HBRUSH Win32Form::BrushFor(COLORREF colour) {
+  auto found = brushes_.find(colour);
+  if (found != brushes_.end()) return static_cast<HBRUSH>(found->second.get());
+  UniqueGdiObject created(CreateSolidBrush(colour));
+  if (!created) throw std::runtime_error("cannot create a brush");
+  const auto handle = static_cast<HBRUSH>(created.get());
+  brushes_.emplace(colour, std::move(created));
+  return handle;
+}
+
+void Win32Form::CreateControls() {
+  // Created in tab order, so that the z-order is the keyboard order.
+  std::vector<size_t> order(layout_.controls.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+    return layout_.controls[a].tabIndex < layout_.controls[b].tabIndex;
+  });
+  controls_.resize(layout_.controls.size());
+  for (const size_t i : order) {
+    const ControlLayout& c = layout_.controls[i];
+    const HWND control = CreateControl(c, static_cast<int>(i));
+    controls_[i] = std::make_unique<Win32Control>(*this, c, static_cast<int>(i), control);
+    Win32Control& made = *controls_[i];
+    SetWindowSubclass(control, &Win32Form::ControlProc, i, reinterpret_cast<DWORD_PTR>(this));
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
+    if (c.kind == ControlKind::kTextBox) {
+      SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+      SetWindowTextW(control, Widen(c.caption).c_str());
+    }
+    if (c.kind == ControlKind::kDropDown) {
+      // The field is as tall as the layout says: its item height plus the 3D edge.
+      const int height = Pixels(c.height);
+      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height - 6);
+      COMBOBOXINFO info{};
+      info.cbSize = sizeof info;
+      if (GetComboBoxInfo(control, &info)) made.dropList = info.hwndList;
+      made.knownIndex = -1;
+    }
+    if (c.kind == ControlKind::kCheckList) {
+      SendMessageW(control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+      const COLORREF back = Resolve(c.backColour);
+      SendMessageW(control, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(back));
+      SendMessageW(control, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(back));
+      SendMessageW(control, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(Resolve(c.foreColour)));
+      LVCOLUMNW column{};
+      column.mask = LVCF_WIDTH;
+      column.cx = Pixels(c.width);
+      SendMessageW(control, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+    }
+    if (c.kind == ControlKind::kCheckBox && c.autoSize) made.SetCaption(c.caption);
+  }
+}
+
+HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
+  DWORD style =
+      WS_CHILD | (c.visible ? WS_VISIBLE : 0) | (c.enabled ? 0 : WS_DISABLED) | (c.tabStop ? WS_TABSTOP : 0);
+  DWORD exStyle = 0;
+  const wchar_t* className = L"STATIC";
+  int height = Pixels(c.height);
+  switch (c.kind) {
+    case ControlKind::kLabel:
+      style |= SS_LEFT | SS_NOPREFIX | (c.clickable ? SS_NOTIFY : 0);
+      break;
+    case ControlKind::kButton:
+      className = L"BUTTON";
+      style |= BS_PUSHBUTTON;
+      break;
+    case ControlKind::kCheckBox:
+      className = L"BUTTON";
+      style |= BS_AUTOCHECKBOX;
+      break;
+    case ControlKind::kTextBox:
+      className = L"EDIT";
+      style |= ES_AUTOHSCROLL | ES_LEFT;
+      exStyle |= WS_EX_CLIENTEDGE;
+      break;
+    case ControlKind::kDropDown:
+      className = L"COMBOBOX";
+      style |= CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL;
+      height = Pixels(c.height) * 8;  // the dropped list; fitted to the items as they come
+      break;
+    case ControlKind::kCheckList:
+      className = WC_LISTVIEWW;
+      style |= LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+      exStyle |= WS_EX_CLIENTEDGE;
+      break;
+  }
+  const bool hasCaption =
+      c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton || c.kind == ControlKind::kCheckBox;
+  const HWND control = CreateWindowExW(exStyle, className, hasCaption ? Widen(c.caption).c_str() : L"", style,
+                                       Pixels(c.left), Pixels(c.top), Pixels(c.width), height, window_.get(),
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
+                                       toolkit_.module(), nullptr);
+  if (!control) throw std::runtime_error("cannot create control " + c.name + " of " + layout_.name);
+  return control;
+}
+
+void Win32Form::Place() {
+  // Centred over the owner, or over the work area without one, and kept on screen.
+  RECT over{};
+  if (!owner_ || !IsWindow(owner_) || !GetWindowRect(owner_, &over)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
+  }
+  RECT self{};
+  GetWindowRect(window_.get(), &self);
+  const int width = self.right - self.left;
+  const int height = self.bottom - self.top;
+  int left = over.left + ((over.right - over.left) - width) / 2;
+  int top = over.top + ((over.bottom - over.top) - height) / 2;
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  left = std::max(static_cast<int>(work.left), std::min(left, static_cast<int>(work.right) - width));
+  top = std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height));
+  SetWindowPos(window_.get(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Form::ShowModal() {
+  if (running_) throw std::logic_error(layout_.name + " is already shown");
+  failure_ = nullptr;
+  running_ = true;
+  // Like a modal dialog: the owner takes no input meanwhile (unless someone else already disabled it).
+  ownerDisabled_ = owner_ && IsWindow(owner_) && IsWindowEnabled(owner_);
+  if (ownerDisabled_) EnableWindow(owner_, FALSE);
+  Place();
+  // The activation that showing brings gives the focus to this control, or to the first tab stop.
+  if (pendingFocus_) savedFocus_ = pendingFocus_;
+  pendingFocus_ = nullptr;
+  ShowWindow(window_.get(), SW_SHOW);
+  SetForegroundWindow(window_.get());
+  SetActiveWindow(window_.get());
+  HWND focus = savedFocus_;
+  if (!focus || !IsWindowVisible(focus) || !IsWindowEnabled(focus)) {
+    focus = GetNextDlgTabItem(window_.get(), nullptr, FALSE);
+  }
+  if (focus && GetFocus() != focus) ::SetFocus(focus);
+  MSG message{};
+  while (running_) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      // WM_QUIT belongs to the host's loop: end the show and pass it on.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      Hide();
+      break;
+    }
+    if (got < 0) {
+      Hide();
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  running_ = false;
+  if (failure_) {
+    std::exception_ptr failure = failure_;
+    failure_ = nullptr;
+    std::rethrow_exception(failure);
+  }
+}
+
+void Win32Form::Hide() {
+  const bool wasShown = running_;
+  running_ = false;
+  // The owner comes back before the form goes, so that it is activated again.
+  if (ownerDisabled_ && IsWindow(owner_)) EnableWindow(owner_, TRUE);
+  ownerDisabled_ = false;
+  ShowWindow(window_.get(), SW_HIDE);
+  // The loop may be waiting inside GetMessage while a sent message ran this.
+  if (wasShown) PostMessageW(window_.get(), WM_NULL, 0, 0);
+}
+
+void Win32Form::Guarded(const std::function<void()>& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    if (running_) {
+      if (!failure_) failure_ = std::current_exception();
+      Hide();
+    } else {
+      toolkit_.KeepFailure(std::current_exception());
+    }
+  }
+}
+
+void Win32Form::MoveFocus(HWND from, bool backwards) {
+  const HWND next = GetNextDlgTabItem(window_.get(), from, backwards ? TRUE : FALSE);
+  if (next) ::SetFocus(next);
+}
+
+LRESULT CALLBACK Win32Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!form || !form->window_) return DefWindowProcW(window, message, wParam, lParam);
+  try {
+    return form->Handle(message, wParam, lParam);
+  } catch (...) {
+    form->Guarded([] { throw; });
+    return 0;
+  }
+}
+
+LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND self = window_.get();
+  switch (message) {
+    case WM_CLOSE:
+      // The close box hides the form and ends its show; no handler runs.
+      Hide();
+      return 0;
+    case WM_COMMAND:
+      if (lParam != 0) Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return 0;
+    case WM_NOTIFY:
+      Notify(*reinterpret_cast<const NMHDR*>(lParam));
+      return 0;
+    case WM_NEXTDLGCTL:
+      // As a dialog does: a given control, or the next or previous tab stop.
+      if (LOWORD(lParam)) {
+        ::SetFocus(reinterpret_cast<HWND>(wParam));
+      } else {
+        MoveFocus(GetFocus(), wParam != 0);
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // As a dialog does: the focus leaves with the activation and comes back to the same control.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus && IsChild(self, focus)) savedFocus_ = focus;
+      } else {
+        HWND focus = savedFocus_;
+        if (!focus || !IsWindowVisible(focus) || !IsWindowEnabled(focus)) {
+          focus = GetNextDlgTabItem(self, nullptr, FALSE);
+        }
+        if (focus) ::SetFocus(focus);
+      }
+      return 0;
+    case kRefocusMessage:
+      ::SetFocus(reinterpret_cast<HWND>(wParam));
+      return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+      return ColourControl(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_MEASUREITEM: {
+      auto& measure = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+      if (measure.CtlType == ODT_COMBOBOX) measure.itemHeight = static_cast<UINT>(Pixels(kDefaultPoints) + 4);
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlType == ODT_COMBOBOX) DrawDropItem(item);
+      return TRUE;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(self, message, wParam, lParam);
+}
+
+void Win32Form::Command(int id, int code, HWND window) {
+  Win32Control* control = ById(id);
+  if (!control || control->window() != window) return;
+  const std::string& name = control->layout().name;
+  switch (control->layout().kind) {
+    case ControlKind::kButton:
+      if (code == BN_CLICKED) Guarded([&] { events_.Click(name); });
+      break;
+    case ControlKind::kCheckBox:
+      if (code == BN_CLICKED) Guarded([&] { events_.Change(name); });
+      break;
+    case ControlKind::kLabel:
+      if (code == STN_CLICKED && control->layout().clickable) Guarded([&] { events_.Click(name); });
+      break;
+    case ControlKind::kDropDown:
+      if (code == CBN_SELCHANGE) {
+        // Only a real change is reported; picking the selected item again is none.
+        const int now = control->ListIndex();
+        if (now != control->knownIndex) {
+          control->knownIndex = now;
+          Guarded([&] { events_.Change(name); });
+        }
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void Win32Form::Notify(const NMHDR& header) {
+  if (header.code != LVN_ITEMCHANGED) return;
+  Win32Control* control = ById(static_cast<int>(header.idFrom));
+  if (!control || control->layout().kind != ControlKind::kCheckList || control->settingTicks) return;
+  const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+  if (!(change.uChanged & LVIF_STATE)) return;
+  const UINT before = change.uOldState & LVIS_STATEIMAGEMASK;
+  const UINT after = change.uNewState & LVIS_STATEIMAGEMASK;
+  // A tick the user gave or took; a row getting its first box is no change.
+  if (before == after || before == 0 || after == 0) return;
+  const std::string& name = control->layout().name;
+  Guarded([&] { events_.Change(name); });
+}
+
+LRESULT Win32Form::ColourControl(HDC dc, HWND window) {
+  Win32Control* control = ByWindow(window);
+  if (!control) return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+  const COLORREF back = Resolve(control->back());
+  SetTextColor(dc, Resolve(control->layout().foreColour));
+  SetBkColor(dc, back);
+  SetBkMode(dc, OPAQUE);
+  return reinterpret_cast<LRESULT>(BrushFor(back));
+}
+
+void Win32Form::DrawDropItem(const DRAWITEMSTRUCT& item) {
+  Win32Control* control = ById(static_cast<int>(item.CtlID));
+  if (!control) return;
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  const COLORREF back = selected ? GetSysColor(COLOR_HIGHLIGHT) : Resolve(control->back());
+  const COLORREF fore = selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Resolve(control->layout().foreColour);
+  FillRect(item.hDC, &item.rcItem, BrushFor(back));
+  if (item.itemID != static_cast<UINT>(-1)) {
+    const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
+    if (length > 0) {
+      std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+      SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+      text.resize(static_cast<size_t>(length));
+      SetTextColor(item.hDC, fore);
+      SetBkMode(item.hDC, TRANSPARENT);
+      RECT rect = item.rcItem;
+      rect.left += 2;
+      DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &rect,
+                DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
+    }
+  }
+  if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT))
+    DrawFocusRect(item.hDC, &item.rcItem);
+}
+
+LRESULT CALLBACK Win32Form::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR subclassId, DWORD_PTR form) noexcept {
+  auto* self = reinterpret_cast<Win32Form*>(form);
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(window, &Win32Form::ControlProc, subclassId);
+    return DefSubclassProc(window, message, wParam, lParam);
+  }
+  Win32Control* control = subclassId < self->controls_.size() ? self->controls_[subclassId].get() : nullptr;
+  if (!control) return DefSubclassProc(window, message, wParam, lParam);
+  try {
+    return self->HandleControl(*control, message, wParam, lParam);
+  } catch (...) {
+    self->Guarded([] { throw; });
+    return 0;
+  }
+}
+
+LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND window = control.window();
+  const bool textBox = control.layout().kind == ControlKind::kTextBox;
+  const std::string& name = control.layout().name;
+  const auto key = static_cast<int>(wParam);
+  switch (message) {
+    case WM_GETDLGCODE:
+      // Should a host's loop run the dialog manager over us, the box still gets its keys.
+      if (textBox) return DefSubclassProc(window, message, wParam, lParam) | DLGC_WANTALLKEYS;
+      break;
+    case WM_KEYDOWN:
+      if (key == VK_TAB || (textBox && (key == VK_RETURN || key == VK_ESCAPE))) {
+        const int shift = ShiftState();
+        if (textBox) Guarded([&] { events_.KeyDown(name, key, shift); });
+        // The handler may have ended the show; then the key does nothing more.
+        if (key == VK_TAB && running_ && IsWindowVisible(window_.get())) MoveFocus(window, (shift & 1) != 0);
+        return 0;
+      }
+      // Every other key is reported too, and then does what it does in an edit.
+      if (textBox) {
+        const int shift = ShiftState();
+        Guarded([&] { events_.KeyDown(name, key, shift); });
+      }
+      break;
+    case WM_CHAR:
+      // Eaten, so that an edit does not beep and a list does not search for them.
+      if (key == L'\t' || (textBox && (key == L'\r' || key == 0x1B || key == L'\n'))) return 0;
+      break;
+    case WM_KILLFOCUS:
+      if (textBox) {
+        const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        const auto next = reinterpret_cast<HWND>(wParam);
+        if (next && next != window && IsChild(window_.get(), next)) {
+          bool cancel = false;
+          Guarded([&] { events_.Exit(name, cancel); });
+          if (cancel) PostMessageW(window_.get(), kRefocusMessage, reinterpret_cast<WPARAM>(window), 0);
+        }
+        return result;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// ---- Win32Toolkit ----
+
+Win32Toolkit::Win32Toolkit() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+}
+
+Win32Toolkit::~Win32Toolkit() {
+  // The class names our window procedure; it must not outlive this module.
+  if (registered_) UnregisterClassW(kFormClassName, module_);
+}
+
+void Win32Toolkit::RegisterFormClass() {
+  // The class is the process's: another toolkit may have registered it, or unregistered it.
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(module_, kFormClassName, &existing)) return;
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &Win32Form::FormProc;
+  windowClass.hInstance = module_;
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  windowClass.lpszClassName = kFormClassName;
+  if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("cannot register the form window class");
+  }
+  registered_ = true;
+}
+
+void Win32Toolkit::ProcessPendingEvents() {
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));  // the host's loop needs it
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (failure_) {
+    std::exception_ptr failure = failure_;
+    failure_ = nullptr;
+    std::rethrow_exception(failure);
+  }
+}
+
+std::string Win32Toolkit::DecimalSeparator() {
+  wchar_t separator[8] = {};
+  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) <= 1) return ".";
+  return Narrow(separator);
+}
+
+}  // namespace
+
+std::unique_ptr<Toolkit> MakeToolkit() { return std::make_unique<Win32Toolkit>(); }
+
+}  // namespace ponderix::win32

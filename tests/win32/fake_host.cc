@@ -1,0 +1,583 @@
+#include "fake_host.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "harness.h"
+#include "support.h"
+#include "win32/owners.h"
+#include "win32/text.h"
+
+namespace ponderix::wintest {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using win32::FromBstr;
+using win32::MakeBstr;
+using win32::UniqueBstr;
+using win32::UniqueExcepInfo;
+using win32::UniqueSafeArray;
+using win32::UniqueVariant;
+using win32::Widen;
+
+// The class the fake registers "SldWorks.Application" under; only this test
+// suite uses it.
+constexpr CLSID kFakeHostClsid = {
+    0x5B1E1A52, 0x3C55, 0x4F0B, {0x9A, 0x53, 0x0D, 0x9C, 0x8F, 0x7E, 0x6A, 0x11}};
+constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\SldWorks.Application";
+
+enum class FakeType { kApplication, kDocument, kSelectionMgr, kComponent, kUserUnit, kFrame };
+
+constexpr WORD kMethod = DISPATCH_METHOD;
+constexpr WORD kGet = DISPATCH_PROPERTYGET;
+constexpr WORD kGetPut = DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT;
+
+struct FakeMember {
+  const wchar_t* name;
+  WORD kinds;      // the ways it may be invoked
+  UINT arguments;  // for a get or a method; a put takes one
+};
+
+struct TypeMembers {
+  const char* typeName;
+  std::vector<FakeMember> members;
+};
+
+// The host's members as its API help gives them, per object type.
+const TypeMembers& MembersOf(FakeType type) {
+  static const std::map<FakeType, TypeMembers> members = {
+      {FakeType::kApplication,
+       {"Application",
+        {{L"ActiveDoc", kGet, 0},
+         {L"SendMsgToUser2", kMethod, 3},
+         {L"OpenDoc6", kMethod, 6},
+         {L"ActivateDoc2", kMethod, 3},
+         {L"GetDocumentDependencies2", kMethod, 4},
+         {L"GetFirstDocument", kMethod, 0},
+         {L"SetAddinCallbackInfo2", kMethod, 3},
+         {L"SetAddinCallbackInfo", kMethod, 3},
+         {L"GetLocalizedMenuName", kMethod, 1},
+         {L"AddMenuItem2", kMethod, 7},
+         {L"RemoveMenu", kMethod, 3},
+         {L"Frame", kMethod, 0}}}},
+      {FakeType::kDocument,
+       {"Document",
+        {{L"GetPathName", kMethod, 0},
+         {L"GetType", kMethod, 0},
+         {L"SelectionManager", kGet, 0},
+         {L"GetUserUnit", kMethod, 1},
+         {L"GetUserPreferenceDoubleValue", kMethod, 1},
+         {L"SetUserPreferenceDoubleValue", kMethod, 2},
+         {L"Visible", kGetPut, 0},
+         {L"GetNext", kMethod, 0}}}},
+      {FakeType::kSelectionMgr,
+       {"SelectionMgr",
+        {{L"GetSelectedObjectCount2", kMethod, 1}, {L"GetSelectedObjectsComponent4", kMethod, 2}}}},
+      {FakeType::kComponent, {"Component", {{L"GetModelDoc2", kMethod, 0}}}},
+      {FakeType::kUserUnit, {"UserUnit", {{L"SpecificUnitType", kGet, 0}}}},
+      {FakeType::kFrame, {"Frame", {{L"GetSubMenuCount", kMethod, 2}}}},
+  };
+  return members.at(type);
+}
+
+constexpr DISPID kFirstDispid = 100;
+
+// A call whose arguments do not follow the host's conventions.
+struct BadArgument {
+  HRESULT code;
+  UINT index;  // in DISPPARAMS order
+};
+
+// Deferred exception text: one pending text for the one thread that calls.
+std::wstring g_deferredText;
+HRESULT STDAPICALLTYPE FillDeferred(EXCEPINFO* info) {
+  info->bstrDescription = SysAllocString(g_deferredText.c_str());
+  return S_OK;
+}
+
+std::string Utf8(BSTR text) { return FromBstr(text); }
+
+}  // namespace
+
+struct FakeState {
+  explicit FakeState(sim::Scene scene, FakeHostOptions hostOptions)
+      : sim(std::move(scene)), options(hostOptions) {}
+
+  sim::SimHost sim;
+  FakeHostOptions options;
+  Ref<Application> simApplication;  // the application's own reference
+  long references = 0;
+  int objects = 0;
+  std::map<std::string, int> lookups;
+  ComPtr<IDispatch> callbacks;
+  CallbackRegistration registration;
+  std::unique_ptr<CallbackTarget> bridge;
+
+  // The open documents in the host's order, as the simulated host enumerates them.
+  std::vector<std::string> OpenPaths() const {
+    std::vector<std::string> paths;
+    for (const sim::SimDocument& d : sim.scene().documents) {
+      if (d.open) paths.push_back(d.path);
+    }
+    return paths;
+  }
+};
+
+namespace {
+
+// The add-in's callbacks as the simulated host calls them: by name, through
+// the add-in's IDispatch.
+class DispatchBridgeTarget final : public CallbackTarget {
+ public:
+  explicit DispatchBridgeTarget(FakeState& state) : state_(state) {}
+
+  CallbackResult InvokeByName(std::string_view name) noexcept override {
+    CallbackResult outcome;
+    try {
+      IDispatch* callbacks = state_.callbacks.Get();
+      if (!callbacks) {
+        outcome.found = outcome.ok = false;
+        outcome.error = "no callback object registered";
+        return outcome;
+      }
+      std::wstring wide = Widen(name);
+      LPOLESTR names[] = {wide.data()};
+      DISPID id = DISPID_UNKNOWN;
+      HRESULT hr = callbacks->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+      if (FAILED(hr)) {
+        outcome.found = outcome.ok = false;
+        outcome.error = "GetIDsOfNames " + std::string(name) + ": " + HexCode(hr);
+        return outcome;
+      }
+      DISPPARAMS none = {nullptr, nullptr, 0, 0};
+      UniqueVariant result;
+      UniqueExcepInfo exception;
+      hr = callbacks->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.get(),
+                             exception.get(), nullptr);
+      if (hr == DISP_E_EXCEPTION) {
+        outcome.ok = false;
+        outcome.error = Utf8(exception->bstrDescription);
+      } else if (FAILED(hr)) {
+        outcome.ok = false;
+        outcome.error = "Invoke " + std::string(name) + ": " + HexCode(hr);
+      } else if (V_VT(result.get()) == VT_I4) {
+        outcome.value = V_I4(result.get());
+      }
+    } catch (...) {
+      outcome.ok = false;
+    }
+    return outcome;
+  }
+
+ private:
+  FakeState& state_;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class FakeObject final : public IDispatch {
+ public:
+  struct Held {
+    Ref<Document> document;
+    Ref<SelectionMgr> selection;
+    Ref<Component> component;
+    Ref<UserUnit> unit;
+    Ref<Frame> frame;
+  };
+
+  // A new object holding `held`; null when the simulated host gave nothing.
+  template <class T>
+  static ComPtr<IDispatch> Make(const std::shared_ptr<FakeState>& state, FakeType type, Ref<T> object,
+                                std::string path) {
+    if (!object && type != FakeType::kApplication) return nullptr;
+    Held held;
+    if constexpr (std::is_same_v<T, Document>) held.document = std::move(object);
+    if constexpr (std::is_same_v<T, SelectionMgr>) held.selection = std::move(object);
+    if constexpr (std::is_same_v<T, Component>) held.component = std::move(object);
+    if constexpr (std::is_same_v<T, UserUnit>) held.unit = std::move(object);
+    if constexpr (std::is_same_v<T, Frame>) held.frame = std::move(object);
+    return ComPtr<IDispatch>(new FakeObject(state, type, std::move(held), std::move(path)));
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    ++state_->references;
+    return ++references_;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    --state_->references;
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    const TypeMembers& type = MembersOf(type_);
+    ++state_->lookups[std::string(type.typeName) + "." + win32::Narrow(names[0])];
+    for (size_t m = 0; m < type.members.size(); ++m) {
+      if (_wcsicmp(type.members[m].name, names[0]) == 0) {
+        ids[0] = kFirstDispid + static_cast<DISPID>(m);
+        return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
+      }
+    }
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_INVALIDARG;
+    const TypeMembers& type = MembersOf(type_);
+    const auto index = static_cast<size_t>(id - kFirstDispid);
+    if (id < kFirstDispid || index >= type.members.size()) return DISP_E_MEMBERNOTFOUND;
+    const FakeMember& member = type.members[index];
+    const bool put = (flags & DISPATCH_PROPERTYPUT) != 0;
+    if (put) {
+      if ((member.kinds & DISPATCH_PROPERTYPUT) == 0) return DISP_E_MEMBERNOTFOUND;
+      if (params->cNamedArgs != 1 || !params->rgdispidNamedArgs ||
+          params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+        return DISP_E_PARAMNOTOPTIONAL;
+      }
+      if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+    } else {
+      if ((flags & member.kinds) == 0) return DISP_E_MEMBERNOTFOUND;
+      if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+      if (params->cArgs != member.arguments) return DISP_E_BADPARAMCOUNT;
+    }
+    UniqueVariant answer;
+    try {
+      Run(member.name, put, *params, *answer.get());
+    } catch (const BadArgument& bad) {
+      if (argError) *argError = bad.index;
+      return bad.code;
+    } catch (const HostError& e) {
+      RaiseException(e, exception);
+      return DISP_E_EXCEPTION;
+    } catch (const std::exception& e) {
+      RaiseException(HostError("fake host", e.what(), E_FAIL), exception);
+      return DISP_E_EXCEPTION;
+    }
+    if (result) answer.release(result);
+    return S_OK;
+  }
+
+ private:
+  FakeObject(std::shared_ptr<FakeState> state, FakeType type, Held held, std::string path)
+      : state_(std::move(state)), type_(type), held_(std::move(held)), path_(std::move(path)) {
+    ++state_->objects;
+  }
+  ~FakeObject() { --state_->objects; }
+
+  void RaiseException(const HostError& e, EXCEPINFO* exception) const {
+    if (!exception) return;
+    *exception = EXCEPINFO{};
+    exception->bstrSource = SysAllocString(L"SldWorks.Application");
+    exception->scode = e.code() != 0 ? e.code() : E_FAIL;
+    if (state_->options.deferredExceptionText) {
+      g_deferredText = Widen(e.what());
+      exception->pfnDeferredFillIn = &FillDeferred;
+    } else {
+      exception->bstrDescription = MakeBstr(e.what()).release();
+    }
+  }
+
+  // Arguments, counted in the member's order.
+  static VARIANT& At(const DISPPARAMS& params, UINT i) { return params.rgvarg[params.cArgs - 1 - i]; }
+  static void Expect(const DISPPARAMS& params, UINT i, VARTYPE type) {
+    if (V_VT(&At(params, i)) != type) throw BadArgument{DISP_E_TYPEMISMATCH, params.cArgs - 1 - i};
+  }
+  static int32_t Long(const DISPPARAMS& p, UINT i) {
+    Expect(p, i, VT_I4);
+    return V_I4(&At(p, i));
+  }
+  static bool Bool(const DISPPARAMS& p, UINT i) {
+    Expect(p, i, VT_BOOL);
+    return V_BOOL(&At(p, i)) != VARIANT_FALSE;
+  }
+  static double Double(const DISPPARAMS& p, UINT i) {
+    Expect(p, i, VT_R8);
+    return V_R8(&At(p, i));
+  }
+  static std::string Text(const DISPPARAMS& p, UINT i) {
+    Expect(p, i, VT_BSTR);
+    return FromBstr(V_BSTR(&At(p, i)));
+  }
+  static LONG* LongOut(const DISPPARAMS& p, UINT i) {
+    Expect(p, i, VT_BYREF | VT_I4);
+    LONG* out = V_I4REF(&At(p, i));
+    if (!out) throw BadArgument{E_POINTER, p.cArgs - 1 - i};
+    return out;
+  }
+
+  static void SetLong(VARIANT& v, int32_t value) {
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+  }
+  static void SetBool(VARIANT& v, bool value) {
+    V_VT(&v) = VT_BOOL;
+    V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+  static void SetDouble(VARIANT& v, double value) {
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = value;
+  }
+  static void SetText(VARIANT& v, const std::string& text) {
+    UniqueBstr bstr = MakeBstr(text);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = bstr.release();
+  }
+  void SetObject(VARIANT& v, ComPtr<IDispatch> object) const {
+    if (!object && state_->options.nullObjectsAsEmpty) return;  // stays VT_EMPTY
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = object.Detach();
+  }
+  template <class T>
+  void SetObject(VARIANT& v, FakeType type, Ref<T> object, std::string path) const {
+    SetObject(v, Make(state_, type, std::move(object), std::move(path)));
+  }
+
+  Application& app() const { return *state_->simApplication; }
+
+  // The simulated host's document `index` among the open ones, through its enumerator.
+  Ref<Document> OpenDocumentAt(size_t index) const {
+    const Ref<DocumentEnumerator> documents = app().EnumerateDocuments();
+    documents->Reset();
+    Ref<Document> document;
+    int32_t fetched = 0;
+    for (size_t i = 0; i <= index; ++i) document = documents->Next(1, fetched);
+    return document;
+  }
+
+  void Run(std::wstring_view name, bool put, const DISPPARAMS& p, VARIANT& r) {
+    switch (type_) {
+      case FakeType::kApplication:
+        RunApplication(name, p, r);
+        return;
+      case FakeType::kDocument:
+        RunDocument(name, put, p, r);
+        return;
+      case FakeType::kSelectionMgr:
+        if (name == L"GetSelectedObjectCount2") {
+          Long(p, 0);
+          SetLong(r, held_.selection->SelectedObjectCount());
+        } else {
+          const int32_t index = Long(p, 0);
+          Long(p, 1);
+          Ref<Component> component = held_.selection->SelectedObjectComponent(index);
+          const auto& selection = state_->sim.scene().selection;
+          SetObject(r, FakeType::kComponent, std::move(component),
+                    selection.at(static_cast<size_t>(index) - 1).value_or(""));
+        }
+        return;
+      case FakeType::kComponent:
+        SetObject(r, FakeType::kDocument, held_.component->ComponentDocument(), path_);
+        return;
+      case FakeType::kUserUnit:
+        SetLong(r, held_.unit->UnitCode());
+        return;
+      case FakeType::kFrame: {
+        const int32_t docType = Long(p, 0);
+        SetLong(r, held_.frame->MenuItemCount(docType, Text(p, 1)));
+        return;
+      }
+    }
+  }
+
+  void RunApplication(std::wstring_view name, const DISPPARAMS& p, VARIANT& r) {
+    if (name == L"ActiveDoc") {
+      Ref<Document> document = app().GetActiveDocument();
+      SetObject(r, FakeType::kDocument, std::move(document), state_->sim.scene().active.value_or(""));
+    } else if (name == L"SendMsgToUser2") {
+      SetLong(r, app().ShowUserMessage(Text(p, 0), Long(p, 1), Long(p, 2)));
+    } else if (name == L"OpenDoc6") {
+      const std::string path = Text(p, 0);
+      LONG* errors = LongOut(p, 4);
+      LONG* warnings = LongOut(p, 5);
+      int32_t e = 0;
+      int32_t w = 0;
+      Ref<Document> document = app().OpenDocument(path, Long(p, 1), Long(p, 2), Text(p, 3), e, w);
+      *errors = e;
+      *warnings = w;
+      SetObject(r, FakeType::kDocument, std::move(document), path);
+    } else if (name == L"ActivateDoc2") {
+      const std::string path = Text(p, 0);
+      LONG* errors = LongOut(p, 2);
+      int32_t e = 0;
+      Ref<Document> document = app().ActivateDocument(path, Bool(p, 1), e);
+      *errors = e;
+      SetObject(r, FakeType::kDocument, std::move(document), path);
+    } else if (name == L"GetDocumentDependencies2") {
+      const auto dependencies = app().ListDependencies(Text(p, 0), Bool(p, 1), Bool(p, 2), Bool(p, 3));
+      if (dependencies) SetTextList(r, *dependencies);
+    } else if (name == L"GetFirstDocument") {
+      const std::vector<std::string> open = state_->OpenPaths();
+      Ref<Document> first = OpenDocumentAt(0);
+      SetObject(r, FakeType::kDocument, std::move(first), open.empty() ? std::string() : open.front());
+    } else if (name == L"SetAddinCallbackInfo2" || name == L"SetAddinCallbackInfo") {
+      const bool wide = name == L"SetAddinCallbackInfo2";
+      Expect(p, 0, wide ? VT_I8 : VT_I4);
+      Expect(p, 1, VT_DISPATCH);
+      CallbackRegistration& registration = state_->registration;
+      registration.member = std::wstring(name);
+      registration.handleType = V_VT(&At(p, 0));
+      registration.moduleHandle = wide ? V_I8(&At(p, 0)) : V_I4(&At(p, 0));
+      registration.cookie = Long(p, 2);
+      state_->callbacks = V_DISPATCH(&At(p, 1));
+      SetBool(r, app().RegisterCallbackTarget(static_cast<std::uintptr_t>(registration.moduleHandle),
+                                              *state_->bridge, registration.cookie));
+    } else if (name == L"GetLocalizedMenuName") {
+      SetText(r, app().LocalizedMenuName(Long(p, 0)));
+    } else if (name == L"AddMenuItem2") {
+      SetBool(r, app().AddMenuCommand(Long(p, 0), Long(p, 1), Text(p, 2), Long(p, 3), Text(p, 4), Text(p, 5),
+                                      Text(p, 6)) != 0);
+    } else if (name == L"RemoveMenu") {
+      SetBool(r, app().RemoveMenuEntry(Long(p, 0), Text(p, 1), Text(p, 2)));
+    } else if (name == L"Frame") {
+      SetObject(r, FakeType::kFrame, app().MainFrame(), "");
+    }
+  }
+
+  void RunDocument(std::wstring_view name, bool put, const DISPPARAMS& p, VARIANT& r) {
+    Document& document = *held_.document;
+    if (name == L"GetPathName") {
+      SetText(r, document.GetPathName());
+    } else if (name == L"GetType") {
+      SetLong(r, document.GetType());
+    } else if (name == L"SelectionManager") {
+      SetObject(r, FakeType::kSelectionMgr, document.SelectionManager(), path_);
+    } else if (name == L"GetUserUnit") {
+      SetObject(r, FakeType::kUserUnit, document.GetUserUnit(Long(p, 0)), path_);
+    } else if (name == L"GetUserPreferenceDoubleValue") {
+      SetDouble(r, document.GetUserPreferenceDoubleValue(Long(p, 0)));
+    } else if (name == L"SetUserPreferenceDoubleValue") {
+      SetBool(r, document.SetUserPreferenceDoubleValue(Long(p, 0), Double(p, 1)));
+    } else if (name == L"Visible") {
+      if (put) {
+        document.SetVisible(Bool(p, 0));
+      } else {
+        SetBool(r, document.Visible());
+      }
+    } else if (name == L"GetNext") {
+      const std::vector<std::string> open = state_->OpenPaths();
+      const auto self = std::find(open.begin(), open.end(), path_);
+      if (self == open.end() || self + 1 == open.end()) {
+        SetObject(r, nullptr);
+        return;
+      }
+      const auto next = static_cast<size_t>(self - open.begin()) + 1;
+      SetObject(r, FakeType::kDocument, OpenDocumentAt(next), open[next]);
+    }
+  }
+
+  void SetTextList(VARIANT& r, const std::vector<std::string>& items) const {
+    const bool asVariants = state_->options.dependenciesAsVariants;
+    SAFEARRAYBOUND bound = {static_cast<ULONG>(items.size()), state_->options.dependenciesLowerBound};
+    UniqueSafeArray array(SafeArrayCreate(asVariants ? VT_VARIANT : VT_BSTR, 1, &bound));
+    if (!array) throw std::bad_alloc();
+    for (size_t i = 0; i < items.size(); ++i) {
+      LONG index = bound.lLbound + static_cast<LONG>(i);
+      UniqueVariant item;
+      V_VT(item.get()) = VT_BSTR;
+      V_BSTR(item.get()) = MakeBstr(items[i]).release();
+      // SafeArrayPutElement copies; ours are freed here.
+      const HRESULT hr = asVariants ? SafeArrayPutElement(array.get(), &index, item.get())
+                                    : SafeArrayPutElement(array.get(), &index, V_BSTR(item.get()));
+      if (FAILED(hr)) throw std::runtime_error("SafeArrayPutElement failed");
+    }
+    V_VT(&r) = VT_ARRAY | (asVariants ? VT_VARIANT : VT_BSTR);
+    V_ARRAY(&r) = array.release();
+  }
+
+  std::shared_ptr<FakeState> state_;
+  FakeType type_;
+  Held held_;
+  std::string path_;
+  ULONG references_ = 0;
+};
+#pragma GCC diagnostic pop
+
+}  // namespace
+
+FakeHost::FakeHost(sim::Scene scene, FakeHostOptions options)
+    : state_(std::make_shared<FakeState>(std::move(scene), options)) {
+  state_->bridge = std::make_unique<DispatchBridgeTarget>(*state_);
+  state_->simApplication = state_->sim.GetApplication("SldWorks.Application");
+  application_ = FakeObject::Make<Application>(state_, FakeType::kApplication, nullptr, "");
+  hostReferences_ = state_->references;
+}
+
+void FakeHost::Unregister() {
+  if (registered_) RevokeActiveObject(runningCookie_, nullptr);
+  registered_ = false;
+  DeleteTree(HKEY_CURRENT_USER, kProgIdKey);
+  if (machineKey_) DeleteTree(HKEY_LOCAL_MACHINE, kProgIdKey);
+  machineKey_ = false;
+}
+
+FakeHost::~FakeHost() {
+  Unregister();
+  // The add-in's object holds our application; ours holds it back.
+  state_->callbacks.Reset();
+}
+
+void FakeHost::Register() {
+  WriteString(HKEY_CURRENT_USER, std::wstring(kProgIdKey) + L"\\CLSID", L"", GuidText(kFakeHostClsid));
+  // Wine reads ProgIDs from the machine's classes only; its prefix is the test's own.
+  CLSID found{};
+  if (FAILED(CLSIDFromProgID(L"SldWorks.Application", &found)) || found != kFakeHostClsid) {
+    WriteString(HKEY_LOCAL_MACHINE, std::wstring(kProgIdKey) + L"\\CLSID", L"", GuidText(kFakeHostClsid));
+    machineKey_ = true;
+  }
+  const HRESULT hr =
+      RegisterActiveObject(application_.Get(), kFakeHostClsid, ACTIVEOBJECT_STRONG, &runningCookie_);
+  if (FAILED(hr)) {
+    Unregister();
+    throw std::runtime_error("RegisterActiveObject failed: " + HexCode(hr));
+  }
+  registered_ = true;
+  hostReferences_ = state_->references;
+}
+
+sim::SimHost& FakeHost::sim() { return state_->sim; }
+FakeHostOptions& FakeHost::options() { return state_->options; }
+long FakeHost::AddinReferences() const { return state_->references - hostReferences_; }
+int FakeHost::LiveObjects() const { return state_->objects; }
+int FakeHost::SimReferences() const { return state_->sim.HeldReferences() - 1; }
+
+std::map<std::string, int> FakeHost::NameLookups() const { return state_->lookups; }
+
+const CallbackRegistration& FakeHost::callbackRegistration() const { return state_->registration; }
+IDispatch* FakeHost::callbacks() const { return state_->callbacks.Get(); }
+
+sim::CommandOutcome FakeHost::ChooseCommand(int32_t docType, std::string_view callback) {
+  return state_->sim.ChooseCommand(docType, callback);
+}
+
+}  // namespace ponderix::wintest

@@ -1,0 +1,489 @@
+// The late-bound host adapter against the fake host: every contract operation
+// through the host's member names and conventions, the shapes the host's
+// answers take, failures carried with the member and the host's text, the
+// DISPID cache, the connector; then the real DLL connected to the fake host,
+// its menu, its refusals, and every reference it took given back.
+#include <windows.h>
+
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "addin/sw_connection.h"
+#include "fake_host.h"
+#include "harness.h"
+#include "ponderix.h"
+#include "run/ponderix1.h"
+#include "support.h"
+#include "win32/dispatch_target.h"
+#include "win32/host_adapter.h"
+#include "win32/owners.h"
+#include "win32/platform.h"
+
+namespace ponderix::wintest {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using win32::UniqueVariant;
+
+constexpr char kAssembly[] = "C:\\Werkstatt\\Pumpe\\Pumpe.sldasm";
+constexpr char kHousing[] = "C:\\Werkstatt\\Pumpe\\Gehäuse.sldprt";
+constexpr char kRotor[] = "C:\\Работа\\ротор.sldprt";
+constexpr char kWasher[] = "C:\\Werkstatt\\Pumpe\\Scheibe.sldprt";
+constexpr char kDrawing[] = "C:\\Werkstatt\\Pumpe\\Pumpe.slddrw";
+constexpr char kCover[] = "C:\\Werkstatt\\Pumpe\\Deckel.sldprt";
+constexpr char kMenuName[] = "Extras ✓";
+
+sim::SimDocument Doc(std::string path, int32_t type, bool open, double density, int32_t unit = 0) {
+  sim::SimDocument d;
+  d.path = std::move(path);
+  d.type = type;
+  d.open = open;
+  d.visible = open;
+  d.density = density;
+  d.lengthUnit = unit;
+  return d;
+}
+
+// An assembly with parts (one not open), a drawing, a selection of a part,
+// an object without a component and a component whose file is not loaded.
+sim::Scene PumpScene() {
+  sim::Scene scene;
+  sim::SimDocument assembly = Doc(kAssembly, kDocTypeAssembly, true, 1000, 1);
+  assembly.dependencies = std::vector<std::string>{"Gehäuse", kHousing, "ротор", kRotor, "Scheibe", kWasher};
+  scene.documents = {assembly,
+                     Doc(kHousing, kDocTypePart, true, 2700.125, 3),
+                     Doc(kRotor, kDocTypePart, true, 7700),
+                     Doc(kWasher, kDocTypePart, false, 7800),
+                     Doc(kDrawing, 3, true, 1000),
+                     Doc(kCover, kDocTypePart, false, 500)};
+  scene.documents[2].dependencies = std::vector<std::string>{};
+  scene.active = kAssembly;
+  scene.selection = {std::string(kHousing), std::nullopt, std::string(kCover)};
+  scene.menuName = kMenuName;
+  return scene;
+}
+
+Ref<Application> Wrap(FakeHost& host) {
+  return win32::WrapHostApplication(ComPtr<IDispatch>(host.application()));
+}
+
+// No reference of the add-in (or of the adapter under test) is left on the fake host.
+void CheckReleased(Check& check, const FakeHost& host, const std::string& when) {
+  check.Equal(host.AddinReferences(), 0L, "COM references left " + when);
+  check.Equal(host.SimReferences(), 0, "host references left " + when);
+  check.Equal(host.LiveObjects(), 1, "automation objects alive " + when);
+}
+
+// Runs `body`, which must throw HostError; gives it for inspection.
+std::optional<HostError> Thrown(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const HostError& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+void CheckHostError(Check& check, const std::optional<HostError>& error, const std::string& operation,
+                    const std::string& textStart, const std::string& textPart, HRESULT code,
+                    const std::string& what) {
+  if (!check.True(error.has_value(), what + ": no HostError")) return;
+  check.Equal(error->operation(), operation, what + ": operation");
+  const std::string text = error->what();
+  check.True(text.rfind(operation + ": " + textStart, 0) == 0, what + ": text starts " + Describe(text));
+  check.True(text.find(textPart) != std::string::npos,
+             what + ": text lacks " + Describe(textPart) + " in " + Describe(text));
+  check.Hr(error->code(), code, what + ": code");
+}
+
+const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
+  FakeHost host(PumpScene());
+  {
+    const Ref<Application> app = Wrap(host);
+    const Ref<Document> assembly = app->GetActiveDocument();
+    if (!check.True(assembly != nullptr, "no active document")) return;
+    check.Equal(assembly->GetPathName(), std::string(kAssembly), "active path");
+    check.Equal(assembly->GetType(), kDocTypeAssembly, "active type");
+    check.Equal(assembly->GetUserUnit(kUnitTypeLength)->UnitCode(), 1, "length unit");
+    check.True(assembly->GetUserUnit(1) == nullptr, "a unit type the host has none of");
+
+    check.Equal(app->ShowUserMessage("Grüße, Пётр", 0, 0), 1, "message answer");
+    check.Equal(host.sim().messages().back().text, std::string("Grüße, Пётр"), "message text");
+    check.Equal(app->LocalizedMenuName(kToolsMenuId), std::string(kMenuName), "menu name");
+
+    // Out-parameters are written even where the host leaves them 0.
+    int32_t errors = 99;
+    int32_t warnings = 99;
+    const Ref<Document> washer = app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings);
+    check.True(washer != nullptr && host.sim().FindDocument(kWasher)->open, "OpenDoc6 opened nothing");
+    check.Equal(errors, 0, "OpenDoc6 errors");
+    check.Equal(warnings, 0, "OpenDoc6 warnings");
+    check.True(
+        app->OpenDocument("C:\\nowhere.sldprt", kDocTypePart, kOpenSilent, "", errors, warnings) == nullptr,
+        "OpenDoc6 of an unknown file gave a document");
+    check.Equal(errors, 2, "OpenDoc6 errors for an unknown file");
+    errors = 99;
+    const Ref<Document> housing = app->ActivateDocument(kHousing, true, errors);
+    check.Equal(errors, 0, "ActivateDoc2 errors");
+    check.Equal(host.sim().scene().active.value_or(""), std::string(kHousing), "active after ActivateDoc2");
+    check.True(app->ActivateDocument("C:\\nowhere.sldprt", true, errors) == nullptr,
+               "ActivateDoc2 of an unknown file gave a document");
+    check.Equal(errors, 2, "ActivateDoc2 errors for an unknown file");
+
+    if (!check.True(housing != nullptr, "ActivateDoc2 gave no document")) return;
+    check.Equal(housing->GetPathName(), std::string(kHousing), "non-ASCII path");
+    check.Equal(housing->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 2700.125, "density");
+    check.True(housing->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 0.1 + 0.2), "density written");
+    check.Equal(host.sim().FindDocument(kHousing)->density, 0.1 + 0.2, "density, bit for bit");
+    check.True(housing->Visible(), "Visible get");
+    housing->SetVisible(false);
+    check.True(!host.sim().FindDocument(kHousing)->visible, "Visible put");
+    check.True(!housing->Visible(), "Visible get after put");
+
+    const Ref<SelectionMgr> selection = assembly->SelectionManager();
+    check.Equal(selection->SelectedObjectCount(), 3, "selected objects");
+    const Ref<Component> first = selection->SelectedObjectComponent(1);
+    check.Equal(first ? first->ComponentDocument()->GetPathName() : std::string(), std::string(kHousing),
+                "document of the first component");
+    check.True(selection->SelectedObjectComponent(2) == nullptr, "an object without a component");
+    const Ref<Component> unloaded = selection->SelectedObjectComponent(3);
+    check.True(unloaded != nullptr && unloaded->ComponentDocument() == nullptr,
+               "a component whose document is not loaded");
+
+    const std::string toolsPath = std::string("Korvanis Tools@") + kMenuName;
+    const std::string itemPath = "Ponderix@" + toolsPath;
+    app->AddMenuCommand(kDocTypePart, 3, itemPath, -1, "RunAddin", "Return_as_1", "Hinweis ✓");
+    const sim::MenuEntry item{kDocTypePart, itemPath, "RunAddin", "Return_as_1", "Hinweis ✓"};
+    const auto menu = host.sim().Menu();
+    check.True(std::find(menu.begin(), menu.end(), item) != menu.end(), "AddMenuItem2 item");
+    const Ref<Frame> frame = app->MainFrame();
+    check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 1, "GetSubMenuCount with the item");
+    check.True(app->RemoveMenuEntry(kDocTypePart, itemPath, "RunAddin"), "RemoveMenu item");
+    check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 0, "GetSubMenuCount without it");
+    check.True(app->RemoveMenuEntry(kDocTypePart, toolsPath, ""), "RemoveMenu sub-menu, null callback");
+    check.True(host.sim().Menu().empty(), "menu left after removal");
+
+    // The open documents in the host's order, with and without a Reset first.
+    const std::vector<std::string> open = {kAssembly, kHousing, kRotor, kWasher, kDrawing};
+    for (const bool reset : {true, false}) {
+      const Ref<DocumentEnumerator> documents = app->EnumerateDocuments();
+      if (reset) documents->Reset();
+      std::vector<std::string> paths;
+      int32_t fetched = 0;
+      while (const Ref<Document> doc = documents->Next(1, fetched)) {
+        check.Equal(fetched, 1, "fetched with a document");
+        paths.push_back(doc->GetPathName());
+      }
+      check.Equal(fetched, 0, "fetched at the end");
+      check.True(paths == open, std::string("open documents, Reset ") + (reset ? "first" : "never"));
+      documents->Reset();
+      check.True(documents->Next(0, fetched) == nullptr && fetched == 0, "Next(0)");
+      check.Equal(documents->Next(1, fetched)->GetPathName(), std::string(kAssembly), "first after Reset");
+    }
+  }
+  CheckReleased(check, host, "after every operation");
+});
+
+const Test dependencies("HostAdapter.DependencyListsInEveryShape", [](Check& check) {
+  struct Shape {
+    long lowerBound;
+    bool asVariants;
+    bool emptyAsEmpty;
+  };
+  for (const Shape shape :
+       {Shape{0, false, false}, Shape{1, false, true}, Shape{1, true, false}, Shape{-3, true, true}}) {
+    const std::string what =
+        "lower bound " + std::to_string(shape.lowerBound) + (shape.asVariants ? ", VARIANTs" : ", BSTRs");
+    FakeHostOptions options;
+    options.dependenciesLowerBound = shape.lowerBound;
+    options.dependenciesAsVariants = shape.asVariants;
+    options.nullObjectsAsEmpty = shape.emptyAsEmpty;
+    FakeHost host(PumpScene(), options);
+    {
+      const Ref<Application> app = Wrap(host);
+      const auto list = app->ListDependencies(kAssembly, true, true, false);
+      check.True(list == PumpScene().documents[0].dependencies, what + ": the assembly's list");
+      const auto empty = app->ListDependencies(kRotor, true, true, false);
+      check.True(empty.has_value() && empty->empty(), what + ": an empty list");
+      check.True(!app->ListDependencies(kHousing, true, true, false).has_value(), what + ": no list");
+      check.True(!app->ListDependencies("C:\\nowhere.sldasm", true, true, false).has_value(),
+                 what + ": an unknown file");
+    }
+    CheckReleased(check, host, what);
+  }
+});
+
+const Test failures("HostAdapter.FailuresCarryTheMemberAndTheHostsText", [](Check& check) {
+  struct Case {
+    const char* injected;   // the simulated host's operation made to fail
+    const char* operation;  // the contract operation the failure names
+    const char* member;     // the host member the text names
+    std::function<void(Application&)> call;
+  };
+  const std::vector<Case> cases = {
+      {"GetActiveDocument", "GetActiveDocument", "ActiveDoc", [](Application& a) { a.GetActiveDocument(); }},
+      {"OpenDocument", "OpenDocument", "OpenDoc6",
+       [](Application& a) {
+         int32_t e = 0;
+         int32_t w = 0;
+         a.OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", e, w);
+       }},
+      {"ListDependencies", "ListDependencies", "GetDocumentDependencies2",
+       [](Application& a) { a.ListDependencies(kAssembly, true, true, false); }},
+      {"GetPathName", "GetPathName", "GetPathName",
+       [](Application& a) { a.GetActiveDocument()->GetPathName(); }},
+      {"SetVisible", "SetVisible", "Visible",
+       [](Application& a) { a.GetActiveDocument()->SetVisible(false); }},
+      {"UnitCode", "UnitCode", "SpecificUnitType",
+       [](Application& a) { a.GetActiveDocument()->GetUserUnit(0)->UnitCode(); }},
+      {"MenuItemCount", "MenuItemCount", "GetSubMenuCount",
+       [](Application& a) { a.MainFrame()->MenuItemCount(1, "Tools"); }},
+      // The host's chain starts with GetFirstDocument, which the enumerator's Reset asks for.
+      {"Next", "Reset", "GetFirstDocument",
+       [](Application& a) {
+         int32_t fetched = 0;
+         a.EnumerateDocuments()->Next(1, fetched);
+       }},
+  };
+  for (const bool deferred : {false, true}) {
+    for (const Case& c : cases) {
+      sim::Scene scene = PumpScene();
+      scene.failures.push_back({c.injected, std::nullopt});
+      FakeHostOptions options;
+      options.deferredExceptionText = deferred;
+      FakeHost host(scene, options);
+      const std::string what = std::string(c.member) + (deferred ? " (deferred text)" : "");
+      {
+        const Ref<Application> app = Wrap(host);
+        const std::optional<HostError> error = Thrown([&] { c.call(*app); });
+        // The contract names the operation; the text the member and the host's own words.
+        CheckHostError(check, error, c.operation, std::string(c.member) + ": ", "simulated failure", E_FAIL,
+                       what);
+      }
+      CheckReleased(check, host, "after the failure of " + what);
+    }
+  }
+});
+
+// An automation object with no members: not a host.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class EmptyDispatch final : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  std::atomic<ULONG> references{1};  // the test's own
+};
+#pragma GCC diagnostic pop
+
+// A callback target with an automation face, as the add-in object is.
+class TestCallbacks final : public win32::DispatchCallbackTarget {
+ public:
+  CallbackResult InvokeByName(std::string_view) noexcept override { return {}; }
+  IDispatch* CallbackDispatch() noexcept override { return &dispatch; }
+  EmptyDispatch dispatch;
+};
+
+class PlainCallbacks final : public CallbackTarget {
+ public:
+  CallbackResult InvokeByName(std::string_view) noexcept override { return {}; }
+};
+
+const Test unknownMember("HostAdapter.AMissingMemberIsAClearError", [](Check& check) {
+  EmptyDispatch notAHost;
+  {
+    const Ref<Application> app = win32::WrapHostApplication(ComPtr<IDispatch>(&notAHost));
+    CheckHostError(check, Thrown([&] { app->GetActiveDocument(); }), "GetActiveDocument",
+                   "ActiveDoc: the host's object has no member of this name", "", DISP_E_UNKNOWNNAME,
+                   "ActiveDoc on a non-host");
+    CheckHostError(check, Thrown([&] { app->MainFrame(); }), "MainFrame", "Frame: ", "no member",
+                   DISP_E_UNKNOWNNAME, "Frame on a non-host");
+  }
+  check.Equal(notAHost.references.load(), ULONG{1}, "references left on the non-host");
+  check.True(win32::WrapHostApplication(nullptr) == nullptr, "a null application wraps to null");
+});
+
+const Test callbackTest("HostAdapter.RegistersTheCallbackObject", [](Check& check) {
+  TestCallbacks target;  // outlives the host, which keeps its dispatch
+  PlainCallbacks plain;
+  {
+    FakeHost host(PumpScene());
+    const Ref<Application> app = Wrap(host);
+    const auto handle = static_cast<std::uintptr_t>(sizeof(void*) == 8 ? 0x7FF612340000ULL : 0x10000000ULL);
+    check.True(app->RegisterCallbackTarget(handle, target, 42), "SetAddinCallbackInfo answer");
+    const CallbackRegistration& registration = host.callbackRegistration();
+    const bool wide = sizeof(void*) == 8;
+    check.Equal(registration.member, std::wstring(wide ? L"SetAddinCallbackInfo2" : L"SetAddinCallbackInfo"),
+                "member used");
+    check.Equal(registration.handleType, VARTYPE(wide ? VT_I8 : VT_I4), "module handle type");
+    check.Equal(static_cast<std::uintptr_t>(registration.moduleHandle), handle, "module handle");
+    check.Equal(registration.cookie, 42L, "cookie");
+    check.True(host.callbacks() == &target.dispatch, "the callback object passed");
+    CheckHostError(check, Thrown([&] { app->RegisterCallbackTarget(handle, plain, 42); }),
+                   "RegisterCallbackTarget", "the callback target is not an automation object", "",
+                   E_NOINTERFACE, "a target without IDispatch");
+  }
+  check.Equal(target.dispatch.references.load(), ULONG{1}, "references left on the callback object");
+});
+
+const Test dispids("HostAdapter.AsksEachNameOncePerObjectType", [](Check& check) {
+  FakeHost host(PumpScene());
+  {
+    const Ref<Application> app = Wrap(host);
+    for (int round = 0; round < 2; ++round) {
+      const Ref<DocumentEnumerator> documents = app->EnumerateDocuments();
+      int32_t fetched = 0;
+      while (const Ref<Document> doc = documents->Next(1, fetched)) {
+        doc->GetPathName();
+        doc->SetVisible(doc->Visible());
+      }
+      app->GetActiveDocument()->GetUserUnit(0)->UnitCode();
+    }
+  }
+  const std::map<std::string, int> expected = {
+      {"Application.GetFirstDocument", 1}, {"Application.ActiveDoc", 1}, {"Document.GetNext", 1},
+      {"Document.GetPathName", 1},         {"Document.Visible", 1},      {"Document.GetUserUnit", 1},
+      {"UserUnit.SpecificUnitType", 1},
+  };
+  check.True(host.NameLookups() == expected, "GetIDsOfNames calls differ from one per type and name");
+  CheckReleased(check, host, "after the lookups");
+});
+
+const Test connectorTest("HostAdapter.ConnectorFindsTheRunningHost", [](Check& check) {
+  const std::unique_ptr<HostConnector> connector = win32::MakeHostConnector();
+  {
+    FakeHost host(PumpScene());
+    host.Register();
+    {
+      const Ref<Application> app = connector->GetApplication(kHostProgId);
+      check.Equal(app ? app->GetActiveDocument()->GetPathName() : std::string(), std::string(kAssembly),
+                  "active document through the running host");
+    }
+    CheckReleased(check, host, "after the connector's application");
+  }
+  // Unregistered: the class is gone, then the running object.
+  CheckHostError(check, Thrown([&] { connector->GetApplication(kHostProgId); }), "GetApplication",
+                 "SldWorks.Application: ", "", CO_E_CLASSSTRING, "no host registered");
+  CheckHostError(check, Thrown([&] { connector->GetApplication("Ponderix.NoSuchApplication"); }),
+                 "GetApplication", "Ponderix.NoSuchApplication: ", "", CO_E_CLASSSTRING, "an unknown class");
+});
+
+// --- The real DLL connected to the fake host -------------------------------
+
+ComPtr<SwAddin> CreateAddin(Check& check) {
+  CLSID clsid{};
+  ComPtr<SwAddin> addin;
+  if (!check.Hr(CLSIDFromProgID(L"PonderixKorvanis.SWConnection", &clsid), S_OK, "CLSIDFromProgID"))
+    return addin;
+  check.Hr(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&addin)), S_OK,
+           "CoCreateInstance for SwAddin");
+  return addin;
+}
+
+const Test dllMenu("AddinDll.InstallsAndRemovesItsMenu", [](Check& check) {
+  const ScopedRegistration registration;
+  FakeHost host(PumpScene());
+  host.Register();
+  {
+    const ComPtr<SwAddin> addin = CreateAddin(check);
+    if (!addin) return;
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    check.Hr(addin->ConnectToSW(host.application(), 17, &connected), S_OK, "ConnectToSW");
+    check.Equal(connected, VARIANT_BOOL{VARIANT_TRUE}, "ConnectToSW answer");
+    check.Equal(host.callbackRegistration().cookie, 17L, "cookie given to the host");
+    ComPtr<IDispatch> callbacks;
+    addin.As(&callbacks);
+    check.True(host.callbacks() == callbacks.Get(), "the add-in's IDispatch registered for callbacks");
+
+    const std::string item = std::string(kMenuItemPrefix) + kMenuName;
+    std::vector<sim::MenuEntry> items;
+    for (const sim::MenuEntry& e : host.sim().Menu()) {
+      if (e.callback) items.push_back(e);
+    }
+    const std::vector<sim::MenuEntry> expected = {
+        {kDocTypePart, item, "RunAddin", "Return_as_1", std::string(kMenuHint)},
+        {kDocTypeAssembly, item, "RunAddin", "Return_as_1", std::string(kMenuHint)},
+    };
+    check.True(items == expected, "menu items while connected");
+
+    VARIANT_BOOL disconnected = VARIANT_FALSE;
+    check.Hr(addin->DisconnectFromSW(&disconnected), S_OK, "DisconnectFromSW");
+    check.Equal(disconnected, VARIANT_BOOL{VARIANT_TRUE}, "DisconnectFromSW answer");
+    check.True(host.sim().Menu().empty(), "menu entries left after DisconnectFromSW");
+  }
+  CheckReleased(check, host, "after the add-in disconnected");
+});
+
+const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssembly", [](Check& check) {
+  const ScopedRegistration registration;
+  struct Case {
+    const char* what;
+    std::optional<std::string> active;
+    std::string_view message;
+  };
+  const Case cases[] = {
+      {"no active document", std::nullopt, kNoActiveDocMessage},
+      {"a drawing", std::string(kDrawing), kWrongDocTypeMessage},
+  };
+  for (const Case& c : cases) {
+    sim::Scene scene = PumpScene();
+    scene.active = c.active;
+    FakeHost host(scene);
+    host.Register();
+    {
+      const ComPtr<SwAddin> addin = CreateAddin(check);
+      if (!addin) return;
+      VARIANT_BOOL result = VARIANT_FALSE;
+      check.Hr(addin->ConnectToSW(host.application(), 1, &result), S_OK,
+               std::string("ConnectToSW, ") + c.what);
+      const sim::CommandOutcome outcome = host.ChooseCommand(kDocTypePart, kRunCallback);
+      check.True(outcome.enabled, std::string("command not enabled, ") + c.what);
+      check.True(outcome.result.ok, std::string("RunAddin failed, ") + c.what + ": " + outcome.result.error);
+      const auto& messages = host.sim().messages();
+      check.True(messages.size() == 1 && messages[0].kind == sim::Message::Kind::kHost &&
+                     messages[0].text == c.message,
+                 std::string("host message, ") + c.what);
+      check.Hr(addin->DisconnectFromSW(&result), S_OK, std::string("DisconnectFromSW, ") + c.what);
+      check.True(host.sim().Menu().empty(), std::string("menu left, ") + c.what);
+    }
+    CheckReleased(check, host, std::string("after the run, ") + c.what);
+  }
+});
+
+}  // namespace
+
+}  // namespace ponderix::wintest

@@ -1,0 +1,108 @@
+// Shows each dialog and the result message with the example assembly's
+// content, one at a time, for scripts/screenshots to capture from the X side.
+// For each window it prints "SHOWN <name> <left> <top> <right> <bottom>" (the
+// window's screen rectangle) and keeps it shown until the file <name>.done
+// appears in the folder given as the only argument, or 30 seconds pass.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "density/frm_ponderix.h"
+#include "partselect/frm_part_select.h"
+#include "run/ponderix1.h"
+#include "run/run_state.h"
+#include "ui_driver.h"
+#include "win32/platform.h"
+
+namespace ponderix::wintest {
+namespace {
+
+constexpr int kWaitMs = 30000;
+
+class NoEvents final : public FormEvents {};
+
+// Announces `window`, waits for the capture, then runs `close`.
+void Capture(const std::wstring& folder, const char* name, HWND window) {
+  if (!window) throw UiDriverError(std::string("no window for ") + name);
+  Sleep(500);  // let it paint
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  std::printf("SHOWN %s %ld %ld %ld %ld\n", name, static_cast<long>(rect.left), static_cast<long>(rect.top),
+              static_cast<long>(rect.right), static_cast<long>(rect.bottom));
+  std::fflush(stdout);
+  const std::wstring done =
+      folder + L"/" + std::wstring(name, name + std::char_traits<char>::length(name)) + L".done";
+  const ULONGLONG end = GetTickCount64() + kWaitMs;
+  while (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
+}
+
+int Run(const std::wstring& folder) {
+  std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+
+  // The part selection dialog as UserForm_Initialize leaves it for pump.sldasm.
+  const FormLayout partLayout = frmPartSelect::Layout(kMakerWebAddress);
+  NoEvents none;
+  std::unique_ptr<Form> parts = toolkit->LoadForm(partLayout, none);
+  parts->SetTitle("pump.sldasm");
+  parts->TextBox("txtU").SetText("5");
+  auto& list = parts->CheckList("lboParts");
+  list.SetFocus();
+  list.SetRows({"bolt.sldprt", "housing.sldprt", "rotor.sldprt", "washer.sldprt"});
+  list.SetTicked(0, true);
+  std::string error = ShowAndDrive([&] { parts->ShowModal(); },
+                                   [&] {
+                                     const HWND form = WaitForForm(L"pump.sldasm", kWaitMs);
+                                     Capture(folder, "frm-part-select", form);
+                                     Close(form);
+                                   });
+
+  // The density dialog of a steel part in a document measured in centimetres, steel picked.
+  RunState run;
+  run.partDensity = 7871;
+  run.userLengthUnit = 1;
+  frmPonderix density(
+      run, *toolkit, [] {}, std::string(kMakerWebAddress));
+  density.PrepareDialog();
+  density.form().DropDown("cboComMats").SetListIndex(1);
+  if (error.empty()) {
+    error = ShowAndDrive([&] { density.Show(); },
+                         [&] {
+                           const HWND form = WaitForForm(L"Ponderix by Korvanis", kWaitMs);
+                           Capture(folder, "frm-ponderix", form);
+                           Close(form);
+                         });
+  }
+
+  if (error.empty()) {
+    error = ShowAndDrive([&] { toolkit->ShowMessageBox("Part density set to  7.871 g/cm^3"); },
+                         [&] {
+                           const HWND box = WaitForMessageBox(kWaitMs);
+                           Capture(folder, "result-message", box);
+                           PressOk(box);
+                         });
+  }
+  if (!error.empty()) {
+    std::printf("FAILED %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("DONE\n");
+  return 0;
+}
+
+}  // namespace
+}  // namespace ponderix::wintest
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::printf("usage: win32_screenshots FOLDER\n");
+    return 2;
+  }
+  try {
+    return ponderix::wintest::Run(argv[1]);
+  } catch (const std::exception& e) {
+    std::printf("FAILED %s\n", e.what());
+    return 1;
+  }
+}

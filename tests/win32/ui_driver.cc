@@ -1,0 +1,355 @@
+#include "ui_driver.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "win32/win32_toolkit.h"
+
+namespace ponderix::wintest {
+
+namespace {
+
+constexpr int kPollMs = 20;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+bool OfThisProcess(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process == GetCurrentProcessId();
+}
+
+// The processed message's result; throws when the window does not answer in time.
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kUiMessageTimeoutMs, &result)) {
+    throw UiDriverError("window did not process message 0x" + std::to_string(message) + " in time");
+  }
+  return static_cast<LRESULT>(result);
+}
+
+struct Search {
+  const std::wstring* title = nullptr;  // null: any message box
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM lParam) {
+  auto& search = *reinterpret_cast<Search*>(lParam);
+  if (!OfThisProcess(window) || !IsWindowVisible(window)) return TRUE;
+  const std::wstring className = ClassOf(window);
+  if (search.title) {
+    if (className != win32::kFormClassName || Text(window) != *search.title) return TRUE;
+  } else if (className != L"#32770") {
+    return TRUE;
+  }
+  search.found = window;
+  return FALSE;
+}
+
+HWND Poll(const std::wstring* title, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    Search search{title, nullptr};
+    EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    if (GetTickCount64() >= end) return nullptr;
+    Sleep(kPollMs);
+  }
+}
+
+const ControlLayout& LayoutOf(const FormLayout& layout, std::string_view control, int* index) {
+  for (size_t i = 0; i < layout.controls.size(); ++i) {
+    if (layout.controls[i].name == control) {
+      *index = static_cast<int>(i);
+      return layout.controls[i];
+    }
+  }
+  throw UiDriverError(layout.name + " has no control " + std::string(control));
+}
+
+// A control a user can reach: shown and enabled.
+HWND Usable(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  if (!IsWindowVisible(window) || !IsWindowEnabled(window)) {
+    throw UiDriverError(std::string(control) + " is hidden or disabled");
+  }
+  return window;
+}
+
+ControlKind KindOf(const FormLayout& layout, std::string_view control) {
+  int index = 0;
+  return LayoutOf(layout, control, &index).kind;
+}
+
+HWND FocusedWindow(HWND form) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+void SendKey(HWND target, int virtualKey) {
+  const UINT scan = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+  const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
+  Send(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), down);
+  wchar_t typed = 0;
+  if (virtualKey == VK_TAB) typed = L'\t';
+  if (virtualKey == VK_RETURN) typed = L'\r';
+  if (virtualKey == VK_ESCAPE) typed = 0x1B;
+  // The key may have moved the focus on; the character goes where the key went.
+  if (typed != 0 && IsWindow(target)) Send(target, WM_CHAR, typed, down);
+  if (IsWindow(target)) Send(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), up);
+}
+
+BOOL CALLBACK CloseOne(HWND window, LPARAM /*unused*/) {
+  if (!OfThisProcess(window) || !IsWindowVisible(window)) return TRUE;
+  const std::wstring className = ClassOf(window);
+  if (className == win32::kFormClassName) {
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (className == L"#32770") {
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+  }
+  return TRUE;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+struct DriverRun {
+  std::function<void()> drive;
+  std::string error;
+};
+
+DWORD WINAPI DriverThread(void* parameter) {
+  auto& run = *static_cast<DriverRun*>(parameter);
+  try {
+    run.drive();
+  } catch (const std::exception& e) {
+    run.error = e.what();
+    CloseEverything();
+  } catch (...) {
+    run.error = "unknown exception in the driver";
+    CloseEverything();
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ShowAndDrive(const std::function<void()>& show, std::function<void()> drive) {
+  DriverRun run{std::move(drive), {}};
+  UniqueHandle thread(CreateThread(nullptr, 0, &DriverThread, &run, 0, nullptr));
+  if (!thread) return "cannot start the driver thread";
+  std::exception_ptr failure;
+  try {
+    show();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Every wait of the driver has its own timeout, so this one is a last resort.
+  if (WaitForSingleObject(thread.get(), 60000) != WAIT_OBJECT_0) {
+    CloseEverything();
+    // A stuck driver must not outlive `run`, which it uses.
+    TerminateThread(thread.get(), 1);
+    return "the driver did not end";
+  }
+  if (failure) std::rethrow_exception(failure);
+  return run.error;
+}
+
+HWND WaitForForm(const std::wstring& title, int timeoutMs) { return Poll(&title, timeoutMs); }
+
+HWND WaitForMessageBox(int timeoutMs) { return Poll(nullptr, timeoutMs); }
+
+bool WaitUntilHidden(HWND window, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  while (IsWindow(window) && IsWindowVisible(window)) {
+    if (GetTickCount64() >= end) return false;
+    Sleep(kPollMs);
+  }
+  return true;
+}
+
+HWND ControlWindow(HWND form, const FormLayout& layout, std::string_view control) {
+  int index = 0;
+  LayoutOf(layout, control, &index);
+  const HWND window = GetDlgItem(form, win32::kFirstControlId + index);
+  if (!window) throw UiDriverError("no window for " + std::string(control));
+  return window;
+}
+
+void Click(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = Usable(form, layout, control);
+  if (KindOf(layout, control) == ControlKind::kLabel) {
+    Send(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), reinterpret_cast<LPARAM>(window));
+  } else {
+    // BM_CLICK presses and releases the mouse on the button: it takes the focus, then reports the click.
+    Send(window, BM_CLICK, 0, 0);
+  }
+}
+
+void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked) {
+  const HWND window = Usable(form, layout, control);
+  Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+  LVITEMW item{};
+  item.stateMask = LVIS_STATEIMAGEMASK;
+  item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
+  if (!Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item))) {
+    throw UiDriverError("cannot tick row " + std::to_string(row) + " of " + std::string(control));
+  }
+}
+
+void Tick(HWND form, const FormLayout& layout, int row, bool ticked) {
+  for (const auto& c : layout.controls) {
+    if (c.kind == ControlKind::kCheckList) return Tick(form, layout, c.name, row, ticked);
+  }
+  throw UiDriverError(layout.name + " has no check list");
+}
+
+void Pick(HWND form, const FormLayout& layout, std::string_view control, int index) {
+  const HWND window = Usable(form, layout, control);
+  Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+  if (Send(window, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR && index >= 0) {
+    throw UiDriverError("no item " + std::to_string(index) + " in " + std::string(control));
+  }
+  Send(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), CBN_SELCHANGE), reinterpret_cast<LPARAM>(window));
+}
+
+void Focus(HWND form, const FormLayout& layout, std::string_view control) {
+  Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Usable(form, layout, control)), TRUE);
+}
+
+void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text) {
+  Send(Usable(form, layout, control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Key(HWND form, const FormLayout& layout, std::string_view control, int virtualKey) {
+  SendKey(Usable(form, layout, control), virtualKey);
+}
+
+void Key(HWND form, int virtualKey) {
+  const HWND focus = FocusedWindow(form);
+  if (!focus || GetAncestor(focus, GA_ROOT) != form) throw UiDriverError("nothing of the form has the focus");
+  SendKey(focus, virtualKey);
+}
+
+void Close(HWND form) { Send(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void CloseEverything() noexcept { EnumWindows(&CloseOne, 0); }
+
+std::string FocusedControl(HWND form, const FormLayout& layout) {
+  HWND focus = FocusedWindow(form);
+  // A drop-down's edit or list child counts as the drop-down.
+  while (focus && GetParent(focus) && GetParent(focus) != form) focus = GetParent(focus);
+  if (!focus || GetParent(focus) != form) return "";
+  const int index = GetDlgCtrlID(focus) - win32::kFirstControlId;
+  if (index < 0 || index >= static_cast<int>(layout.controls.size())) return "";
+  return layout.controls[static_cast<size_t>(index)].name;
+}
+
+std::wstring Text(HWND window) {
+  const auto length = Send(window, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const auto copied = Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(copied));
+  return text;
+}
+
+std::wstring Text(HWND form, const FormLayout& layout, std::string_view control) {
+  return Text(ControlWindow(form, layout, control));
+}
+
+bool Visible(HWND form, const FormLayout& layout, std::string_view control) {
+  return IsWindowVisible(ControlWindow(form, layout, control)) != FALSE;
+}
+
+bool Enabled(HWND form, const FormLayout& layout, std::string_view control) {
+  return IsWindowEnabled(ControlWindow(form, layout, control)) != FALSE;
+}
+
+int ListIndex(HWND form, const FormLayout& layout, std::string_view control) {
+  return static_cast<int>(Send(ControlWindow(form, layout, control), CB_GETCURSEL, 0, 0));
+}
+
+std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  std::vector<std::wstring> items;
+  const auto count = Send(window, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const auto length = Send(window, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    Send(window, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    items.push_back(std::move(text));
+  }
+  return items;
+}
+
+bool Checked(HWND form, const FormLayout& layout, std::string_view control) {
+  return Send(ControlWindow(form, layout, control), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::vector<std::wstring> Rows(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  std::vector<std::wstring> rows;
+  const auto count = Send(window, LVM_GETITEMCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring text(2048, L'\0');
+    LVITEMW item{};
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(text.size());
+    const auto length =
+        Send(window, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    text.resize(static_cast<size_t>(length));
+    rows.push_back(std::move(text));
+  }
+  return rows;
+}
+
+std::vector<bool> Ticks(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  std::vector<bool> ticks;
+  const auto count = Send(window, LVM_GETITEMCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const auto state =
+        static_cast<UINT>(Send(window, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK));
+    ticks.push_back((state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2));
+  }
+  return ticks;
+}
+
+std::wstring MessageText(HWND messageBox) {
+  if (const HWND text = GetDlgItem(messageBox, kMessageBoxTextId)) return Text(text);
+  return L"";
+}
+
+std::vector<std::wstring> MessageButtons(HWND messageBox) {
+  std::vector<std::wstring> captions;
+  for (HWND child = GetWindow(messageBox, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (IsWindowVisible(child) && lstrcmpiW(ClassOf(child).c_str(), L"Button") == 0)
+      captions.push_back(Text(child));
+  }
+  return captions;
+}
+
+void PressOk(HWND messageBox) {
+  const HWND ok = GetDlgItem(messageBox, IDOK);
+  if (!ok || !IsWindowVisible(ok)) throw UiDriverError("the message box has no OK button");
+  Send(messageBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+}
+
+}  // namespace ponderix::wintest

@@ -1,0 +1,96 @@
+// A driver for the add-in's real Win32 dialogs, for tests. The modal show
+// blocks the thread that runs it, so the driver works from another thread:
+// it finds the windows of this process by title and acts on the controls as
+// a user would, each call returning only once the form has processed it
+// (SendMessageTimeout), so a test is deterministic. Controls are found by
+// their layout name: the toolkit gives the control at index i of
+// layout.controls the ID 1000 + i. Every wait has a timeout; a call that
+// cannot be carried out (no such control, the form stopped answering) throws
+// UiDriverError, so a broken test fails instead of hanging.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "addin/toolkit.h"
+
+namespace ponderix::wintest {
+
+class UiDriverError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// How long one message may take to be processed before the call gives up.
+inline constexpr int kUiMessageTimeoutMs = 5000;
+
+// Runs `show` (a modal show, a message box) on this thread while `drive`
+// acts on it from a second thread. Returns what went wrong on the driver's
+// side ("" when nothing did); a driver that fails closes every form and
+// message box (CloseEverything), so `show` comes back. An exception from
+// `show` reaches the caller once the driver has ended.
+std::string ShowAndDrive(const std::function<void()>& show, std::function<void()> drive);
+
+// A visible form (a window of the toolkit's form class) of this process with
+// exactly this title; null when none appears within the timeout.
+HWND WaitForForm(const std::wstring& title, int timeoutMs);
+// A visible message box (window class "#32770") of this process; null when
+// none appears within the timeout.
+HWND WaitForMessageBox(int timeoutMs);
+// Waits until `window` is gone or hidden; false on timeout.
+bool WaitUntilHidden(HWND window, int timeoutMs);
+
+// The control of `form` named `control` in `layout`; throws UiDriverError.
+HWND ControlWindow(HWND form, const FormLayout& layout, std::string_view control);
+
+// A click: BM_CLICK on a button or check box (the button takes the focus
+// first, as a mouse click gives it), STN_CLICKED for a clickable label.
+void Click(HWND form, const FormLayout& layout, std::string_view control);
+// Sets the tick of `row` of a check list as a click on its check box does
+// (the list takes the focus first); without a name, the layout's only check list.
+void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked);
+void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
+// A user's pick in a drop-down: the focus moves to it (so a text box's Exit
+// runs first), the item is selected and CBN_SELCHANGE goes to the form.
+void Pick(HWND form, const FormLayout& layout, std::string_view control, int index);
+void Focus(HWND form, const FormLayout& layout, std::string_view control);
+// Replaces the text of a text box (WM_SETTEXT).
+void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text);
+// WM_KEYDOWN, WM_CHAR (for Tab, Enter and Esc) and WM_KEYUP to the control,
+// or, without a name, to the control of `form` that has the focus. Shift is
+// not held: keys go in as typed without modifiers.
+void Key(HWND form, const FormLayout& layout, std::string_view control, int virtualKey);
+void Key(HWND form, int virtualKey);
+// The close box (WM_SYSCOMMAND SC_CLOSE); the form's modal show then ends.
+void Close(HWND form);
+// Closes every visible form and message box of this process, so that a test
+// whose driver failed still gets its modal show back. Never throws.
+void CloseEverything() noexcept;
+
+// The layout name of the control that has the focus, "" when none of the form's.
+std::string FocusedControl(HWND form, const FormLayout& layout);
+// Window text of a control (text box, label, button, check box) or of the form.
+std::wstring Text(HWND window);
+std::wstring Text(HWND form, const FormLayout& layout, std::string_view control);
+bool Visible(HWND form, const FormLayout& layout, std::string_view control);
+bool Enabled(HWND form, const FormLayout& layout, std::string_view control);
+// Drop-down: the selected index (-1: none) and the items.
+int ListIndex(HWND form, const FormLayout& layout, std::string_view control);
+std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string_view control);
+// Check box: ticked or not.
+bool Checked(HWND form, const FormLayout& layout, std::string_view control);
+// Check list: rows and their ticks.
+std::vector<std::wstring> Rows(HWND form, const FormLayout& layout, std::string_view control);
+std::vector<bool> Ticks(HWND form, const FormLayout& layout, std::string_view control);
+
+// Message box: its text, its buttons' captions, and OK.
+std::wstring MessageText(HWND messageBox);
+std::vector<std::wstring> MessageButtons(HWND messageBox);
+void PressOk(HWND messageBox);
+
+}  // namespace ponderix::wintest
