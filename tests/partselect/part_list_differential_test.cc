@@ -26,38 +26,15 @@ class RandomNames {
   bool OneIn(std::size_t n) { return Below(n) == 0; }
 
   std::string Name() {
+    // The escapes: e acute, u umlaut, a CJK ideograph, U+D7FF, U+E000, U+FFFD,
+    // U+10000 and an emoji.
+    // clang-format off
     static const Names kPieces = {
-        "a",
-        "A",
-        "b",
-        "B",
-        "z",
-        "Z",
-        "bolt",
-        "Bolt",
-        " ",
-        "\t",
-        ".",
-        "x",
-        "sldasm",
-        "SldAsm",
-        ".sldprt",
-        ".SLDPRT",
-        ".sldasm",
-        ".SLDASM",
-        ".sldasm.bak",
-        "sldasmx",
-        ".asm",
-        "/",
-        "\xC3\xA9",          // e acute
-        "\xC3\xBC",          // u umlaut
-        "\xE6\x97\xA5",      // CJK
-        "\xED\x9F\xBF",      // U+D7FF
-        "\xEE\x80\x80",      // U+E000
-        "\xEF\xBF\xBD",      // U+FFFD
-        "\xF0\x90\x80\x80",  // U+10000
-        "\xF0\x9F\x98\x80",  // emoji
-    };
+        "a", "A", "b", "B", "z", "Z", "bolt", "Bolt", " ", "\t", ".", "x", "/", "sldasm", "SldAsm",
+        ".sldprt", ".SLDPRT", ".sldasm", ".SLDASM", ".sldasm.bak", "sldasmx", ".asm",
+        "\xC3\xA9", "\xC3\xBC", "\xE6\x97\xA5", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBD",
+        "\xF0\x90\x80\x80", "\xF0\x9F\x98\x80"};
+    // clang-format on
     std::string name;
     for (std::size_t k = Below(5); k > 0; --k) name += kPieces[Below(kPieces.size())];
     return name;

@@ -9,7 +9,7 @@ namespace {
 
 using Index = std::ptrdiff_t;  // n = entries - 1 may be -1
 
-// Step 7: exchange sort; equal names are never exchanged.
+// Exchange sort; equal names are never exchanged, so it is stable.
 void SortByName(std::vector<std::string>& names, std::vector<std::string>& paths) {
   const Index n = static_cast<Index>(names.size()) - 1;
   for (Index i = 0; i <= n - 1; ++i) {
@@ -22,7 +22,7 @@ void SortByName(std::vector<std::string>& names, std::vector<std::string>& paths
   }
 }
 
-// Step 8.
+// Blanks every name with "sldasm" in its last seven UTF-16 units.
 void BlankSubAssemblies(std::vector<std::string>& names, std::vector<std::string>& paths) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::u16string last7 = ToUtf16(names[i]);
@@ -34,7 +34,7 @@ void BlankSubAssemblies(std::vector<std::string>& names, std::vector<std::string
   }
 }
 
-// Step 9.
+// Blanks every later copy of a name.
 void BlankDuplicates(std::vector<std::string>& names, std::vector<std::string>& paths) {
   const Index n = static_cast<Index>(names.size()) - 1;
   for (Index i = 0; i <= n - 1; ++i) {
@@ -44,7 +44,7 @@ void BlankDuplicates(std::vector<std::string>& names, std::vector<std::string>& 
   }
 }
 
-// Step 10.
+// Moves each blank entry to the end one swap at a time, then drops it.
 void RemoveBlanks(std::vector<std::string>& names, std::vector<std::string>& paths) {
   for (Index i = static_cast<Index>(names.size()) - 1; i >= 0; --i) {
     if (names[i].empty()) {
@@ -99,7 +99,7 @@ PartFileList BuildPartFileList(const std::vector<std::string>& dependencies,
                                const std::optional<std::vector<std::string>>& preSelNames) {
   PartFileList r;
   const std::size_t entries = dependencies.size() / 2;
-  for (std::size_t i = 0; i < entries; ++i) {  // steps 5 and 6
+  for (std::size_t i = 0; i < entries; ++i) {
     r.partPaths.push_back(dependencies[2 * i + 1]);
     r.partNames.push_back(SplitPath(r.partPaths[i]).fileName);
   }
@@ -107,8 +107,8 @@ PartFileList BuildPartFileList(const std::vector<std::string>& dependencies,
   BlankSubAssemblies(r.partNames, r.partPaths);
   BlankDuplicates(r.partNames, r.partPaths);
   RemoveBlanks(r.partNames, r.partPaths);
-  r.partSelected.assign(r.partNames.size(), false);  // step 11
-  if (preSelNames) {                                 // step 12
+  r.partSelected.assign(r.partNames.size(), false);
+  if (preSelNames) {
     for (std::size_t i = 0; i < r.partNames.size(); ++i) {
       for (const std::string& s : *preSelNames) {
         if (r.partNames[i] == s) r.partSelected[i] = true;
@@ -119,7 +119,7 @@ PartFileList BuildPartFileList(const std::vector<std::string>& dependencies,
 }
 
 std::vector<std::string> SortedDistinctNames(std::vector<std::string> names) {
-  std::vector<std::string> unused(names.size());  // steps 7, 9, 10 move a parallel array too
+  std::vector<std::string> unused(names.size());  // the helpers move a parallel array too
   SortByName(names, unused);
   BlankDuplicates(names, unused);
   RemoveBlanks(names, unused);

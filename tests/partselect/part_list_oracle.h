@@ -1,4 +1,4 @@
-// The original quadratic algorithms, transcribed step by step. Only the tests
+// The original quadratic algorithms, transcribed literally. Only the tests
 // and the benchmark use them, as the reference the fast versions must match.
 #pragma once
 
