@@ -1,5 +1,7 @@
 #include "density/density_model.h"
 
+#include <cmath>
+
 namespace ponderix {
 
 int16_t InitialDensUnitIndex(int32_t userLengthUnit) {
@@ -54,9 +56,12 @@ bool ApplyUnitRule(DensityState& s, int unitIndex) {
   return true;
 }
 
-void ApplyAcceptRule(DensityState& s, double entered) {
+bool ApplyAcceptRule(DensityState& s, double entered) {
+  const double chosen = entered / s.densUnitFactors[s.densUnitIndex];
+  if (!std::isfinite(chosen)) return false;
   s.displayDensity = entered;
-  s.chosenDensity = s.displayDensity / s.densUnitFactors[s.densUnitIndex];
+  s.chosenDensity = chosen;
+  return true;
 }
 
 }  // namespace ponderix

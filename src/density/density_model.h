@@ -54,6 +54,7 @@ bool ApplyMaterialRule(DensityState& s, int materialIndex);
 // densUnitIndex = unit, then the show rule; false (and no change) outside the table.
 bool ApplyUnitRule(DensityState& s, int unitIndex);
 // displayDensity = entered, chosenDensity = entered / factor (one division).
-void ApplyAcceptRule(DensityState& s, double entered);
+// False, with nothing changed, when the quotient is too large for a double.
+bool ApplyAcceptRule(DensityState& s, double entered);
 
 }  // namespace ponderix

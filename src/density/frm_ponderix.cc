@@ -96,12 +96,12 @@ void frmPonderix::cboDensUnits_Change() {
 
 void frmPonderix::AcceptDensVal() {
   const auto value = ParseLocaleNumber(form_->TextBox("txtDensVal").Text(), toolkit_.DecimalSeparator());
-  if (!value) {
-    // Not a number here: keep the last accepted values and show them again.
+  // Not a number here, or one whose density in kg/m^3 no double holds: keep
+  // the last accepted values and show them again.
+  if (!value || !ApplyAcceptRule(run_, *value)) {
     ShowDisplayDensity();
     return;
   }
-  ApplyAcceptRule(run_, *value);
   auto& mats = form_->DropDown("cboComMats");
   comMatsArmed = false;
   mats.SetListIndex(0);

@@ -8,10 +8,6 @@
 #include <limits>
 #include <stdexcept>
 
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-#include <xmmintrin.h>
-#endif
-
 namespace ponderix {
 
 namespace {
@@ -38,8 +34,6 @@ unsigned Rank(unsigned char byte) { return byte == 0xEE || byte == 0xEF ? byte +
 inline void Prefetch(const char* p) {
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(p);
-#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-  _mm_prefetch(p, _MM_HINT_T0);
 #else
   static_cast<void>(p);
 #endif

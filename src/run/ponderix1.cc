@@ -1,5 +1,6 @@
 #include "run/ponderix1.h"
 
+#include <cmath>
 #include <string>
 
 #include "density/frm_ponderix.h"
@@ -74,6 +75,10 @@ void Ponderix1::RunSteps() {
   ponderix_->PrepareDialog();
   ponderix_->Show();
   if (!s.continueRun) return;
+  // Only a density the host handed over unusable can be left so; no part gets it.
+  if (!std::isfinite(s.chosenDensity)) {
+    throw HostError("GetUserPreferenceDoubleValue", "the part's density is not a finite number");
+  }
 
   platform_.toolkit.ShowMessageBox(std::string(kResultMessagePrefix) +
                                    FormatInvariantNumber(s.displayDensity) + " " +
@@ -121,10 +126,8 @@ bool Ponderix1::GatherSelectedParts() {
 
   partSelect_ = std::make_unique<frmPartSelect>(
       s, platform_.toolkit, [this] { OpenMakerWebPage(); }, std::string(kMakerWebAddress));
-  if (partSelect_->RunEnded()) {
-    TearDownRun();
-    return false;
-  }
+  // No part files: the message is shown, and RunDensity's teardown ends the run.
+  if (partSelect_->RunEnded()) return false;
   partSelect_->PrepareDialog();
   partSelect_->Show();
   return true;

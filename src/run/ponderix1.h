@@ -42,8 +42,8 @@ class Ponderix1 {
   // Releases the host references, erases partDocs and unloads both dialogs.
   void TearDownRun() noexcept;
   // Gathers the pre-selected parts of the assembly and lets the user choose in
-  // the part selection dialog. False when the run has already been torn down
-  // (the assembly has no part files).
+  // the part selection dialog. False when the run is over (the assembly has
+  // no part files).
   bool GatherSelectedParts();
   // Opens, activates and writes partDensity into one part, keeping its visibility.
   void SetPartDensity(const Ref<Document>& partDoc);

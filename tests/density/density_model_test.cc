@@ -86,7 +86,7 @@ TEST(DensityModel, AcceptedValueIsStoredInKgPerCubicMetre) {
   ASSERT_TRUE(ApplyUnitRule(s, 1));
   const auto entered = ParseLocaleNumber("7.85", ".");
   ASSERT_TRUE(entered.has_value());
-  ApplyAcceptRule(s, *entered);
+  ASSERT_TRUE(ApplyAcceptRule(s, *entered));
   EXPECT_EQ(Bits(s.chosenDensity), Bits(std::nextafter(7850.0, 0.0)));
   ASSERT_TRUE(ApplyUnitRule(s, 4));
   EXPECT_EQ(Shown(s), "7850");
@@ -96,14 +96,20 @@ TEST(DensityModel, AcceptedValueIsStoredInKgPerCubicMetre) {
   ASSERT_TRUE(ApplyUnitRule(s, 2));
   const auto pounds = ParseLocaleNumber("0.2843579783", ".");
   ASSERT_TRUE(pounds.has_value());
-  ApplyAcceptRule(s, *pounds);
+  ASSERT_TRUE(ApplyAcceptRule(s, *pounds));
   EXPECT_EQ(Bits(s.chosenDensity), Bits(std::nextafter(7871.0, 0.0)));
 
-  ApplyAcceptRule(s, 0);
+  ASSERT_TRUE(ApplyAcceptRule(s, 0));
   EXPECT_EQ(Bits(s.chosenDensity), Bits(0.0));
   ASSERT_TRUE(ApplyUnitRule(s, 1));
-  ApplyAcceptRule(s, -1);
+  ASSERT_TRUE(ApplyAcceptRule(s, -1));
   EXPECT_EQ(Bits(s.chosenDensity), Bits(-1000.0));
+
+  // 1e308 g/cm^3 is more kg/m^3 than a double holds: nothing changes.
+  EXPECT_FALSE(ApplyAcceptRule(s, 1e308));
+  EXPECT_FALSE(ApplyAcceptRule(s, -1e308));
+  EXPECT_EQ(Bits(s.chosenDensity), Bits(-1000.0));
+  EXPECT_EQ(Bits(s.displayDensity), Bits(-1.0));
 }
 
 TEST(DensityModel, OutOfRangeIndexChangesNothing) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "harness.h"
 
@@ -324,6 +325,16 @@ TEST(RunDensity, AFailedWriteKeepsTheEarlierWritesAndTouchesNoLaterPart) {
   EXPECT_EQ(h.Density(kRotor), 7700);
   EXPECT_EQ(h.Density(kWasher), 7800);
   EXPECT_EQ(h.host.HeldReferences(), 0);
+}
+
+TEST(RunDensity, ADensityTheHostGivesUnusableIsNeverWrittenBack) {
+  for (const double density : {std::numeric_limits<double>::infinity(), std::nan("")}) {
+    Harness h(PartScene(density), {"click btnOK"});
+    ASSERT_TRUE(h.Run().has_value());
+    EXPECT_TRUE(h.MessageTexts().empty());
+    EXPECT_FALSE(h.host.FindDocument(kGear)->modified);
+    EXPECT_EQ(h.host.HeldReferences(), 0);
+  }
 }
 
 TEST(RunDensity, TheNextRunDependsOnNoLeftovers) {

@@ -149,6 +149,7 @@ TEST_F(PonderixSim, BadInputExitsTwo) {
       {"deeply nested", nested, ok, {}, "scene.json:1: "},
       {"invalid UTF-8", "{\"menuName\": \"\xff\xfe\"}", ok, {}, "scene.json:1: "},
       {"missing scene", std::nullopt, ok, {"--scene", "no-such.json"}, "cannot read the scene no-such.json"},
+      {"a folder as scene", std::nullopt, ok, {"--scene", "/"}, "cannot read the scene /"},
       {"unknown option", std::nullopt, ok, {"--sceen", "x"}, "--sceen"},
       {"bad script line", std::nullopt, "snapshot\n\nclik x\n", {}, "script.txt:3: unknown action"},
       {"missing control", std::nullopt, "snapshot\nclick x\n", {}, "script.txt:2: frmPartSelect has no"},
