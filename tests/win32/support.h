@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <oaidl.h>
 #include <objbase.h>
+
+#include <atomic>
 
 #include <optional>
 #include <string>
@@ -63,5 +66,42 @@ void DeleteTree(HKEY hive, std::wstring_view path);
 std::string DumpTree(HKEY hive, std::wstring_view path);
 
 std::wstring GuidText(REFGUID guid);
+
+// An automation object with no members at all: not a host. It lives on the
+// test's stack and counts references instead of deleting itself (COM
+// interfaces have no virtual destructor).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class EmptyDispatch final : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  std::atomic<ULONG> references{1};  // the test's own
+};
+#pragma GCC diagnostic pop
 
 }  // namespace ponderix::wintest
