@@ -5,7 +5,6 @@
 #include <tuple>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace ponderix {
@@ -13,13 +12,6 @@ namespace {
 
 using Row = std::tuple<std::string, std::string, bool>;  // path, name, ticked
 using Names = std::vector<std::string>;
-
-// U+FFFD, U+1F600, U+E000, U+10000, U+00E9 in UTF-8.
-constexpr const char* kReplacement = "\xEF\xBF\xBD";
-constexpr const char* kEmoji = "\xF0\x9F\x98\x80";
-constexpr const char* kPrivateUse = "\xEE\x80\x80";
-constexpr const char* kFirstSupplementary = "\xF0\x90\x80\x80";
-constexpr const char* kEAcute = "\xC3\xA9";
 
 std::vector<Row> Build(const Names& paths, const std::optional<Names>& preSel = std::nullopt) {
   Names deps;
@@ -84,69 +76,6 @@ TEST(BuildPartFileList, Cases) {
   for (const ListCase& c : cases) {
     EXPECT_EQ(Build(c.paths, c.preSel), c.expected) << c.label;
   }
-}
-
-TEST(BuildPartFileList, UsesTheSecondOfEachPairAndIgnoresALoneLastElement) {
-  EXPECT_THAT(BuildPartFileList({"C:\\first.sldprt", "C:\\second.sldprt", "C:\\lone.sldprt"}, {}).partNames,
-              testing::ElementsAre("second.sldprt"));
-  EXPECT_TRUE(BuildPartFileList({"C:\\lone.sldprt"}, Names{"lone.sldprt"}).partNames.empty());
-  EXPECT_TRUE(BuildPartFileList({}, {}).partNames.empty());
-}
-
-TEST(SplitPath, Cases) {
-  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-      {"C:\\models\\gear.sldprt", "C:\\models\\", "gear.sldprt"},
-      {"gear.sldprt", "", "gear.sldprt"},
-      {"C:\\models\\", "C:\\models\\", ""},
-      {"", "", ""},
-      {"C:/models/gear.sldprt", "", "C:/models/gear.sldprt"},
-      {"C:\\a b \\ gear x \t ", "C:\\a b \\", "gear x \t"},
-  };
-  for (const auto& [path, folder, name] : cases) {
-    const PathParts parts = SplitPath(path);
-    EXPECT_EQ(parts.folder, folder) << path;
-    EXPECT_EQ(parts.fileName, name) << path;
-  }
-}
-
-TEST(Utf16Less, Cases) {
-  const std::string pair = std::string(kEmoji);
-  const std::vector<std::tuple<std::string, std::string, bool>> cases = {
-      {"Z", "a", true},
-      {"ab", "abc", true},
-      {"a", "a", false},
-      {"", "a", true},
-      {"z", kEAcute, true},
-      {kEmoji, kReplacement, true},  // a surrogate pair sorts below U+E000..U+FFFF
-      {kFirstSupplementary, kPrivateUse, true},
-      {"\xED\x9F\xBF", kFirstSupplementary, true},  // U+D7FF stays below the pairs
-      {"\xEE\x80\x80", "\xEE\x80\x81", true},       // differing continuation bytes
-      {"x" + pair + "a", "x" + pair + "b", true},
-  };
-  for (const auto& [a, b, less] : cases) {
-    EXPECT_EQ(Utf16Less(a, b), less) << a << " < " << b;
-    EXPECT_EQ(Utf16Less(b, a), a != b && !less) << b << " < " << a;
-  }
-}
-
-TEST(IsSubAssemblyName, CountsSevenUtf16Units) {
-  const std::string emoji = kEmoji;
-  EXPECT_FALSE(IsSubAssemblyName("sldasm" + emoji));  // eight units: the "s" falls out
-  EXPECT_TRUE(IsSubAssemblyName(emoji + "sldasm"));
-  EXPECT_TRUE(IsSubAssemblyName(std::string("sldasm") + kEAcute));
-  EXPECT_TRUE(IsSubAssemblyName("a.SldAsm"));
-  EXPECT_FALSE(IsSubAssemblyName("sldas"));
-}
-
-TEST(SortedDistinctNames, SortsDropsDuplicatesAndEmpties) {
-  EXPECT_THAT(SortedDistinctNames({"b", "", "a", "b", "B", ""}), testing::ElementsAre("B", "a", "b"));
-}
-
-TEST(MatchOpenDocuments, FirstEqualIndexCaseSensitive) {
-  EXPECT_THAT(MatchOpenDocuments({"b.sldprt", "A.sldprt", "x.sldprt"},
-                                 {"", "b.sldprt", "a.sldprt", "b.sldprt", "A.sldprt"}),
-              testing::ElementsAre(2, 5, 0));
-  EXPECT_THAT(MatchOpenDocuments({"a"}, {}), testing::ElementsAre(0));
 }
 
 }  // namespace

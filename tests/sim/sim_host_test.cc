@@ -83,40 +83,6 @@ TEST(SimHost, InjectedFailureForAllDocumentsOrOnePath) {
   }
 }
 
-TEST(SimHost, OpenDocumentOpensOnlyWhatTheSceneHas) {
-  SimHost host(TwoParts());
-  const Ref<Application> app = host.GetApplication("SldWorks.Application");
-  int32_t errors = 0;
-  EXPECT_EQ(Open(*app, "C:\\p\\missing.sldprt", kDocTypePart, errors), nullptr);
-  EXPECT_EQ(errors, 2);
-  errors = 0;
-  EXPECT_EQ(Open(*app, kNut, kDocTypeAssembly, errors), nullptr) << "wrong type";
-  EXPECT_EQ(errors, 2);
-
-  const Ref<Document> nut = Open(*app, kNut, kDocTypePart, errors);
-  ASSERT_NE(nut, nullptr);
-  EXPECT_EQ(errors, 0);
-  EXPECT_TRUE(host.FindDocument(kNut)->open);
-  EXPECT_TRUE(nut->Visible());
-  // An open document is given as it is, with no second open event.
-  EXPECT_NE(Open(*app, kNut, kDocTypePart, errors), nullptr);
-  ASSERT_EQ(host.events().size(), 1u);
-  EXPECT_EQ(host.events()[0].kind, Event::Kind::kOpen);
-
-  EXPECT_EQ(app->ActivateDocument("C:\\p\\missing.sldprt", true, errors), nullptr);
-  EXPECT_EQ(errors, 2);
-}
-
-TEST(SimHost, EnumerationSkipsDocumentsThatAreNotOpen) {
-  SimHost host(TwoParts());
-  const Ref<DocumentEnumerator> docs = host.GetApplication("SldWorks.Application")->EnumerateDocuments();
-  std::vector<std::string> paths;
-  int32_t fetched = 0;
-  while (const Ref<Document> doc = docs->Next(1, fetched)) paths.push_back(doc->GetPathName());
-  EXPECT_EQ(fetched, 0);
-  EXPECT_THAT(paths, ElementsAre(kTop, kBolt));
-}
-
 // Answers the enable method with `enabled` and records what was called.
 class Target : public CallbackTarget {
  public:

@@ -18,43 +18,30 @@ std::vector<sim::Action> Parse(const std::vector<std::string>& lines) {
 }  // namespace
 
 sim::SimDocument Part(std::string path, double density, bool open, bool visible) {
-  sim::SimDocument d;
-  d.path = std::move(path);
-  d.type = kDocTypePart;
-  d.open = open;
-  d.visible = visible;
-  d.density = density;
-  return d;
+  return {std::move(path), kDocTypePart, open, visible, 0, density, std::nullopt, false};
 }
 
 sim::Scene PartScene(double density, int32_t lengthUnit) {
   sim::Scene scene;
-  sim::SimDocument part = Part("C:\\Models\\gear.sldprt", density, true, true);
-  part.lengthUnit = lengthUnit;
-  scene.documents.push_back(part);
-  scene.active = part.path;
+  scene.documents = {Part("C:\\Models\\gear.sldprt", density, true, true)};
+  scene.documents[0].lengthUnit = lengthUnit;
+  scene.active = scene.documents[0].path;
   return scene;
 }
 
 sim::Scene PumpScene(std::vector<std::optional<std::string>> selection) {
+  const char* const motor = "C:\\Work\\Pump\\Motor\\motor.sldasm";
   sim::Scene scene;
-  sim::SimDocument pump;
-  pump.path = kPump;
-  pump.type = kDocTypeAssembly;
-  pump.lengthUnit = 1;
-  pump.dependencies = std::vector<std::string>{
-      "bolt",  kBolt,  "washer",  kWasher,  "motor", "C:\\Work\\Pump\\Motor\\motor.sldasm",
-      "rotor", kRotor, "housing", kHousing, "bolt",  "C:\\Work\\Pump\\Motor\\bolt.sldprt"};
-  scene.documents.push_back(pump);
-  scene.documents.push_back(Part(kBolt, 7850));
-  scene.documents.push_back(Part(kHousing, 2700));
-  sim::SimDocument motor;
-  motor.path = "C:\\Work\\Pump\\Motor\\motor.sldasm";
-  motor.type = kDocTypeAssembly;
-  motor.visible = false;
-  scene.documents.push_back(motor);
-  scene.documents.push_back(Part(kRotor, 7700));
-  scene.documents.push_back(Part(kWasher, 7800, false));
+  scene.documents = {
+      {kPump, kDocTypeAssembly, true, true, 1, 1000,
+       std::vector<std::string>{"bolt", kBolt, "washer", kWasher, "motor", motor, "rotor", kRotor, "housing",
+                                kHousing, "bolt", "C:\\Work\\Pump\\Motor\\bolt.sldprt"},
+       false},
+      Part(kBolt, 7850),
+      Part(kHousing, 2700),
+      {motor, kDocTypeAssembly, true, false, 0, 1000, std::nullopt, false},
+      Part(kRotor, 7700),
+      Part(kWasher, 7800, false)};
   scene.active = kPump;
   scene.selection = std::move(selection);
   return scene;

@@ -2,8 +2,11 @@
 // build a scene, give the user's actions as script lines, run, look.
 #pragma once
 
+#include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run/ponderix1.h"
@@ -28,6 +31,24 @@ inline constexpr const char* kBolt = "C:\\Work\\Pump\\Parts\\bolt.sldprt";
 inline constexpr const char* kHousing = "C:\\Work\\Pump\\Parts\\housing.sldprt";
 inline constexpr const char* kRotor = "C:\\Work\\Pump\\Motor\\rotor.sldprt";
 inline constexpr const char* kWasher = "C:\\Work\\Pump\\Parts\\washer.sldprt";
+
+// Script lines written as one text, separated by "|".
+inline std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('|'), text.size());
+    lines.emplace_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return lines;
+}
+
+inline const sim::ControlSnapshot& Control(const sim::FormSnapshot& form, std::string_view name) {
+  for (const auto& c : form.controls) {
+    if (c.name == name) return c;
+  }
+  throw std::logic_error("no control " + std::string(name));
+}
 
 class Harness {
  public:
