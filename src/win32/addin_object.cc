@@ -36,11 +36,9 @@ void FillException(EXCEPINFO* exception, const std::string& text) {
 }  // namespace
 
 AddinObject::AddinObject()
-    : connection_(DensityModule(), reinterpret_cast<std::uintptr_t>(ModuleHandle()), this) {
-  AddObject();
-}
+    : connection_(DensityModule(), reinterpret_cast<std::uintptr_t>(ModuleHandle()), this) {}
 
-AddinObject::~AddinObject() { RemoveObject(); }
+AddinObject::~AddinObject() = default;
 
 HRESULT AddinObject::Create(REFIID riid, void** out) noexcept {
   try {

@@ -15,6 +15,7 @@
 #include "addin/sw_connection.h"
 #include "ponderix.h"
 #include "win32/dispatch_target.h"
+#include "win32/module.h"
 
 namespace ponderix::win32 {
 
@@ -66,6 +67,13 @@ class AddinObject final : public SwAddin,
   // The type description of _SWConnection, loaded from this library on first use.
   ITypeInfo* TypeInfo();
 
+  // Counts this object for DllCanUnloadNow until everything below is gone.
+  struct ObjectCount {
+    ObjectCount() noexcept { AddObject(); }
+    ~ObjectCount() { RemoveObject(); }
+    ObjectCount(const ObjectCount&) = delete;
+    ObjectCount& operator=(const ObjectCount&) = delete;
+  } count_;
   std::atomic<ULONG> references_{0};
   ponderix::SWConnection connection_;
   Microsoft::WRL::ComPtr<ITypeInfo> typeInfo_;

@@ -75,7 +75,7 @@ HRESULT ReturnCurrentException(const IID& iid) noexcept {
     try {
       throw;
     } catch (const ComError& e) {
-      hr = e.code();
+      if (FAILED(e.code())) hr = e.code();
       text = e.what();
     } catch (const HostError& e) {
       if (FAILED(e.code())) hr = e.code();

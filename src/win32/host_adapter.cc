@@ -285,6 +285,10 @@ std::optional<std::vector<std::string>> AsTextList(const HostMember& member, VAR
   if (!array) return items;
   if (SafeArrayGetDim(array) != 1)
     Fail(member, "the host's list has more than one dimension", DISP_E_TYPEMISMATCH);
+  // The elements are copied by the array's own type: it must be the one the VARIANT claims.
+  VARTYPE stored = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array, &stored)) || stored != element)
+    WrongType(member, type, "a list of strings");
   LONG lower = 0;
   LONG upper = -1;
   HRESULT hr = SafeArrayGetLBound(array, 1, &lower);

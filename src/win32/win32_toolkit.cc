@@ -230,6 +230,8 @@ class Win32Toolkit final : public Toolkit {
   Win32Toolkit& operator=(const Win32Toolkit&) = delete;
 
   std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) override {
+    // A failure kept from an earlier form belongs to a run that is over.
+    failure_ = nullptr;
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
@@ -421,7 +423,13 @@ Win32Form::Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents
     DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
   }
   SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{})), FALSE);
-  CreateControls();
+  try {
+    CreateControls();
+  } catch (...) {
+    // The window goes before the controls, fonts and brushes its messages use.
+    window_.reset();
+    throw;
+  }
 }
 
 Win32Form::~Win32Form() {
