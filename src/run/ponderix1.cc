@@ -34,6 +34,8 @@ void Ponderix1::RunSteps() {
   RunState& s = state;
   s.continueRun = true;
   s.unopenedParts.clear();
+  s.partsToWrite = 0;
+  s.partsWritten = 0;
   s.swApp = platform_.hostConnector.GetApplication(kHostProgId);
   if (!s.swApp) throw HostError("GetApplication", "the host gave no application");
   s.swModel = s.swApp->GetActiveDocument();
@@ -85,7 +87,13 @@ void Ponderix1::RunSteps() {
                                    s.densUnitNames.at(static_cast<size_t>(s.densUnitIndex)));
   s.partDensity = s.chosenDensity;
   for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
-    if (const Ref<Document> doc = s.partDocs(i)) SetPartDensity(doc);
+    if (s.partDocs(i)) ++s.partsToWrite;
+  }
+  for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
+    if (const Ref<Document> doc = s.partDocs(i)) {
+      SetPartDensity(doc);
+      ++s.partsWritten;
+    }
   }
   s.swModel = s.swApp->ActivateDocument(s.activeDocPath, true, s.docErrors);
 }

@@ -67,6 +67,10 @@ struct RunState : DensityState {
   int64_t selPartIndex = 0;
   // File names of ticked parts the host could not open in this run.
   std::vector<std::string> unopenedParts;
+  // Progress of the writes, kept after the teardown so that a platform can
+  // tell the user how far a failed run got: parts to write, parts written.
+  int64_t partsToWrite = 0;
+  int64_t partsWritten = 0;
 };
 
 }  // namespace ponderix

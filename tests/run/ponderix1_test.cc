@@ -245,6 +245,8 @@ TEST(RunDensity, AFailedWriteKeepsTheEarlierWritesAndTouchesNoLaterPart) {
   EXPECT_EQ(h.Density(kHousing), 7871);
   EXPECT_EQ(h.Density(kRotor), 7700);
   EXPECT_EQ(h.Density(kWasher), 7800);
+  EXPECT_EQ(h.module.state.partsWritten, 2);
+  EXPECT_EQ(h.module.state.partsToWrite, 4);
   EXPECT_EQ(h.host.HeldReferences(), 0);
 }
 
