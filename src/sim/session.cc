@@ -1,10 +1,12 @@
 #include "sim/session.h"
 
+#include <cmath>
 #include <sstream>
 #include <stdexcept>
 
 #include "addin/sw_connection.h"
 #include "density/number_text.h"
+#include "partselect/frm_part_select.h"
 #include "run/ponderix1.h"
 
 namespace ponderix::sim {
@@ -27,12 +29,87 @@ int CommandDocType(const SimHost& host, const Scene& scene) {
 
 std::string Density(double value) { return FormatInvariantNumber(value).substr(value < 0 ? 0 : 1); }
 
+// Passes the actions on and remembers the form they were last asked for, the
+// dialog a run that wrote nothing ended in.
+class WatchedSource : public ActionSource {
+ public:
+  explicit WatchedSource(ActionSource& inner) : inner_(inner) {}
+  std::optional<Action> Next(const FormSnapshot& shown) override {
+    lastForm = shown.form;
+    return inner_.Next(shown);
+  }
+  void Rejected(const ScriptError& error) override { inner_.Rejected(error); }
+
+  std::string lastForm;
+
+ private:
+  ActionSource& inner_;
+};
+
+bool HostSaid(const SimHost& host, std::string_view text) {
+  for (const Message& m : host.messages()) {
+    if (m.kind == Message::Kind::kHost && m.text == text) return true;
+  }
+  return false;
+}
+
+std::string Parts(int64_t count) { return std::to_string(count) + (count == 1 ? " part" : " parts"); }
+
+// Sorts the session into one of the outcomes and says it in a line.
+void SetOutcome(SessionResult& result, const SimHost& host, const RunState& run,
+                const std::string& lastForm) {
+  auto set = [&](Outcome outcome, std::string line) {
+    result.outcome = outcome;
+    result.outcomeLine = std::move(line);
+  };
+  if (result.failure) {
+    set(Outcome::kFailed, "Failed: " + *result.failure + "; " +
+                              (run.partsToWrite > 0 ? std::to_string(run.partsWritten) + " of " +
+                                                          Parts(run.partsToWrite) + " written"
+                                                    : std::string("no part written")));
+  } else if (HostSaid(host, kNoActiveDocMessage)) {
+    set(Outcome::kRefused, "Refused: " + std::string(kNoActiveDocMessage));
+  } else if (HostSaid(host, kWrongDocTypeMessage)) {
+    set(Outcome::kRefused, "Refused: " + std::string(kWrongDocTypeMessage));
+  } else if (HostSaid(host, kNoPartFilesMessage)) {
+    set(Outcome::kNoParts, "No part files");
+  } else if (run.partsToWrite > 0) {
+    set(Outcome::kCompleted,
+        "Densities set: " + Parts(run.partsWritten) + " -> " + Density(run.partDensity) + " kg/m^3");
+  } else if (HostSaid(host, kNoPartsSelectedMessage)) {
+    set(Outcome::kCancelled, "No parts selected; nothing changed");
+  } else if (lastForm == "frmPonderix") {
+    set(Outcome::kCancelled, "Cancelled in the density dialog; nothing changed");
+  } else if (!run.unopenedParts.empty()) {
+    set(Outcome::kNoParts, "None of the ticked parts could be opened; nothing changed");
+  } else {
+    set(Outcome::kCancelled, "Cancelled in the part selection dialog; nothing changed");
+  }
+}
+
 }  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kCompleted:
+      return "completed";
+    case Outcome::kCancelled:
+      return "cancelled";
+    case Outcome::kRefused:
+      return "refused";
+    case Outcome::kNoParts:
+      return "no-parts";
+    case Outcome::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
 
 SessionResult RunSession(const Scene& scene, ActionSource& actions) {
   SimHost host(scene);
   SimShell shell(host);
-  HeadlessToolkit toolkit(host, actions, scene.decimalSeparator);
+  WatchedSource watched(actions);
+  HeadlessToolkit toolkit(host, watched, scene.decimalSeparator);
   SessionResult result;
   {
     Ponderix1 module(Platform{host, toolkit, shell});
@@ -54,10 +131,14 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions) {
       result.failure = e.what();
     }
     result.menuAfterDisconnect = host.Menu();
+    SetOutcome(result, host, module.state, watched.lastForm);
   }
   result.messages = host.messages();
-  for (const SimDocument& d : host.scene().documents) {
-    result.documents.push_back({d.path, d.open, d.visible, d.density, d.modified});
+  for (size_t i = 0; i < host.scene().documents.size(); ++i) {
+    const SimDocument& d = host.scene().documents[i];
+    const SimDocument& was = scene.documents[i];
+    result.documents.push_back(
+        {d.path, d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
   }
   result.active = host.scene().active;
   result.heldReferences = host.HeldReferences();
@@ -66,35 +147,61 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions) {
   return result;
 }
 
-std::string Summarize(const Scene& before, const SessionResult& result) {
+namespace {
+
+void PrintDocument(std::ostream& out, const DocumentState& d) {
+  out << "  " << d.path << "\n    density " << Density(d.densityBefore) << " -> " << Density(d.density)
+      << " kg/m^3" << (d.modified ? " (modified)" : "") << "; " << (d.open ? "open" : "not open") << ", "
+      << (d.visible ? "visible" : "hidden") << (d.openBefore != d.open ? " (opened by the run)" : "") << "\n";
+}
+
+void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
+  for (const MenuEntry& e : menu) {
+    out << "  type " << e.docType << " \"" << e.path << "\"" << (e.callback ? " -> " + *e.callback : "")
+        << "\n";
+  }
+}
+
+}  // namespace
+
+std::string Summarize(const SessionResult& result, bool verbose) {
   std::ostringstream out;
-  out << "Command chosen from the menu for document type " << result.commandDocType << ".\n";
+  out << result.outcomeLine << "\n";
+  std::vector<const DocumentState*> changed;
+  for (const DocumentState& d : result.documents) {
+    const bool sameDensity =
+        d.density == d.densityBefore || (std::isnan(d.density) && std::isnan(d.densityBefore));
+    if (d.modified || !sameDensity || d.open != d.openBefore || d.visible != d.visibleBefore)
+      changed.push_back(&d);
+  }
+  const size_t unchanged = result.documents.size() - changed.size();
+  if (verbose) {
+    out << "Documents:\n";
+    for (const DocumentState& d : result.documents) PrintDocument(out, d);
+  } else {
+    if (!changed.empty()) out << "Changed:\n";
+    for (const DocumentState* d : changed) PrintDocument(out, *d);
+    if (unchanged > 0) {
+      out << (unchanged == 1 ? "1 document" : std::to_string(unchanged) + " documents")
+          << (changed.empty() ? "" : " more") << " unchanged (--verbose lists "
+          << (unchanged == 1 ? "it" : "them") << ")\n";
+    }
+  }
   out << "Messages:\n";
   if (result.messages.empty()) out << "  (none)\n";
   for (const Message& m : result.messages) {
     out << "  " << (m.kind == Message::Kind::kHost ? "host" : "box ") << ": \"" << m.text << "\"\n";
   }
-  out << "Documents:\n";
-  for (size_t i = 0; i < result.documents.size(); ++i) {
-    const DocumentState& after = result.documents[i];
-    const SimDocument& was = before.documents[i];
-    out << "  " << after.path << "\n    density " << Density(was.density) << " -> " << Density(after.density)
-        << " kg/m^3" << (after.modified ? " (modified)" : "") << "; " << (after.open ? "open" : "not open")
-        << ", " << (after.visible ? "visible" : "invisible")
-        << (was.open != after.open ? " (opened by the run)" : "") << "\n";
-  }
   out << "Active document: " << result.active.value_or("(none)") << "\n";
-  out << "Run: " << (result.failure ? "failed: " + *result.failure : std::string("ended")) << "\n";
-  out << "References still held by the add-in: " << result.heldReferences << "\n";
-  out << "Menu while connected:\n";
-  for (const MenuEntry& e : result.menu) {
-    out << "  type " << e.docType << " \"" << e.path << "\"" << (e.callback ? " -> " + *e.callback : "")
-        << "\n";
-  }
-  out << "Menu after disconnect:" << (result.menuAfterDisconnect.empty() ? " (empty)" : "") << "\n";
-  for (const MenuEntry& e : result.menuAfterDisconnect) {
-    out << "  type " << e.docType << " \"" << e.path << "\"" << (e.callback ? " -> " + *e.callback : "")
-        << "\n";
+  // A reference kept is a fault worth seeing even without --verbose.
+  if (verbose || result.heldReferences != 0)
+    out << "References still held by the add-in: " << result.heldReferences << "\n";
+  if (verbose) {
+    out << "Command chosen from the menu for document type " << result.commandDocType << ".\n";
+    out << "Menu while connected:\n";
+    PrintMenu(out, result.menu);
+    out << "Menu after disconnect:" << (result.menuAfterDisconnect.empty() ? " (empty)" : "") << "\n";
+    PrintMenu(out, result.menuAfterDisconnect);
   }
   return out.str();
 }

@@ -18,9 +18,18 @@ struct DocumentState {
   bool visible = false;
   double density = 0;
   bool modified = false;
+  double densityBefore = 0;
+  bool openBefore = false;
+  bool visibleBefore = false;
 };
 
+// What the run came to, as the result's `outcome` names it.
+enum class Outcome { kCompleted, kCancelled, kRefused, kNoParts, kFailed };
+const char* OutcomeName(Outcome outcome);
+
 struct SessionResult {
+  Outcome outcome = Outcome::kCompleted;
+  std::string outcomeLine;  // the summary's first line: what happened, in a few words
   std::vector<Message> messages;
   std::vector<DocumentState> documents;
   std::optional<std::string> active;
@@ -38,7 +47,9 @@ struct SessionResult {
 // cannot be carried out or the actions end while a form is shown.
 SessionResult RunSession(const Scene& scene, ActionSource& actions);
 
-// The readable summary ponderix-sim prints.
-std::string Summarize(const Scene& before, const SessionResult& result);
+// The readable summary ponderix-sim prints: the outcome, the documents the
+// session changed, the messages. `verbose` adds every document, the
+// references held and both menus.
+std::string Summarize(const SessionResult& result, bool verbose = false);
 
 }  // namespace ponderix::sim

@@ -377,6 +377,7 @@ std::string ResultJson(const SessionResult& result) {
     documents.push_back({{"path", d.path},
                          {"open", d.open},
                          {"visible", d.visible},
+                         {"densityBefore", d.densityBefore},
                          {"density", d.density},
                          {"modified", d.modified}});
   }
@@ -408,7 +409,8 @@ std::string ResultJson(const SessionResult& result) {
   }
   json snapshots = json::array();
   for (const FormSnapshot& s : result.snapshots) snapshots.push_back(SnapshotJson(s));
-  const json out = {{"messages", std::move(messages)},
+  const json out = {{"outcome", OutcomeName(result.outcome)},
+                    {"messages", std::move(messages)},
                     {"documents", std::move(documents)},
                     {"active", result.active ? json(*result.active) : json(nullptr)},
                     {"failure", result.failure ? json(*result.failure) : json(nullptr)},

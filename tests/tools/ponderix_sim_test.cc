@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 struct Outcome {
@@ -75,9 +76,10 @@ class PonderixSim : public ::testing::Test {
   fs::path dir_;
 };
 
-double DensityOf(const nlohmann::json& result, const std::string& fileName) {
+double DensityOf(const nlohmann::json& result, const std::string& fileName,
+                 const std::string& field = "density") {
   for (const auto& d : result.at("documents")) {
-    if (d.at("path").get<std::string>().ends_with(fileName)) return d.at("density").get<double>();
+    if (d.at("path").get<std::string>().ends_with(fileName)) return d.at(field).get<double>();
   }
   ADD_FAILURE() << "no document " << fileName;
   return 0;
@@ -87,38 +89,74 @@ double DensityOf(const nlohmann::json& result, const std::string& fileName) {
 TEST_F(PonderixSim, BundledExampleSetsBoltAndWasher) {
   const Outcome o = Run({"--script", PONDERIX_EXAMPLES "/typical.script", "--result", "-"});
   ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_THAT(o.err, HasSubstr("Run: ended"));
+  EXPECT_THAT(o.err, StartsWith("Densities set: 2 parts -> 7871 kg/m^3\nChanged:\n"));
+  EXPECT_THAT(o.err, HasSubstr("7800 -> 7871 kg/m^3 (modified); open, hidden (opened by the run)\n"
+                               "5 documents more unchanged (--verbose lists them)\n"));
+  EXPECT_THAT(o.err, Not(HasSubstr("housing")));
   const nlohmann::json r = nlohmann::json::parse(o.out);
+  EXPECT_EQ(r.at("outcome"), "completed");
   EXPECT_EQ(DensityOf(r, "Parts\\bolt.sldprt"), 7871);
   EXPECT_EQ(DensityOf(r, "washer.sldprt"), 7871);
   EXPECT_EQ(DensityOf(r, "housing.sldprt"), 2700);
   EXPECT_EQ(DensityOf(r, "rotor.sldprt"), 7700);
+  EXPECT_EQ(DensityOf(r, "washer.sldprt", "densityBefore"), 7800);
   EXPECT_TRUE(r.at("failure").is_null());
   EXPECT_EQ(r.at("heldReferences"), 0);
   EXPECT_EQ(r.at("snapshots").size(), 3u);
   EXPECT_TRUE(r.at("menuAfterDisconnect").empty());
+
+  const Outcome verbose = Run({"--script", PONDERIX_EXAMPLES "/typical.script", "--verbose"});
+  EXPECT_THAT(verbose.out, HasSubstr("housing.sldprt\n    density 2700 -> 2700 kg/m^3; open, hidden\n"));
+  EXPECT_THAT(verbose.out, HasSubstr("References still held by the add-in: 0\n"));
+  EXPECT_THAT(verbose.out, HasSubstr("Menu after disconnect: (empty)\n"));
 }
 
-// A failing host call exits with 1; a refused run is no failure.
-TEST_F(PonderixSim, HostFailureExitsOneAndRefusalZero) {
-  const std::string part = R"("documents": [{"path": "C:\\a.sldprt"}])";
-  const Outcome failed = Run({"--scene", Write("f.json", "{" + part + R"(, "active": "C:\\a.sldprt",
-      "failures": [{"call": "SetUserPreferenceDoubleValue"}]})"),
-                              "--result", "-"},
-                             "click btnOK\n");
-  EXPECT_EQ(failed.status, 1) << failed.err;
-  const nlohmann::json f = nlohmann::json::parse(failed.out);
-  EXPECT_THAT(f.at("failure").get<std::string>(),
-              StartsWith("SetUserPreferenceDoubleValue: simulated failure"));
-  EXPECT_EQ(f.at("heldReferences"), 0);
+struct OutcomeRun {
+  const char* label;
+  std::optional<std::string> scene;  // the bundled example when absent
+  std::string script;
+  int status;
+  std::string outcome;
+  std::string firstLine;
+};
 
-  const Outcome refused = Run({"--scene", Write("r.json", "{" + part + "}"), "--result", "-"});
-  EXPECT_EQ(refused.status, 0) << refused.err;
-  const nlohmann::json r = nlohmann::json::parse(refused.out);
-  ASSERT_EQ(r.at("messages").size(), 1u);
-  EXPECT_EQ(r.at("messages")[0].at("kind"), "host");
-  EXPECT_EQ(r.at("messages")[0].at("text"), "No active part in SolidWorks.  Program terminating.");
-  EXPECT_TRUE(r.at("failure").is_null());
+// The summary opens with what happened, the result JSON names it, and a
+// failing host call exits with 1 and says so on standard error.
+TEST_F(PonderixSim, OutcomeComesFirst) {
+  const std::string part = R"("documents": [{"path": "C:\\a.sldprt"}])";
+  const std::string twoParts = R"({"documents": [{"path": "C:\\s.sldasm", "type": 2,
+      "dependencies": ["p", "C:\\p.sldprt", "q", "C:\\q.sldprt"]}, {"path": "C:\\p.sldprt"},
+      {"path": "C:\\q.sldprt"}], "active": "C:\\s.sldasm", "selection": ["C:\\p.sldprt", "C:\\q.sldprt"],
+      "failures": [{"call": "SetUserPreferenceDoubleValue", "path": "C:\\q.sldprt"}]})";
+  const OutcomeRun cases[] = {
+      {"cancelled in the density dialog", std::nullopt, "click cmdOK\nclick btnCancel\n", 0, "cancelled",
+       "Cancelled in the density dialog; nothing changed"},
+      {"cancelled in the part selection", std::nullopt, "click cmdCancel\n", 0, "cancelled",
+       "Cancelled in the part selection dialog; nothing changed"},
+      {"refused", "{" + part + "}", "", 0, "refused",
+       "Refused: No active part in SolidWorks.  Program terminating."},
+      {"no part files",
+       R"({"documents": [{"path": "C:\\e.sldasm", "type": 2, "dependencies": []}], "active": "C:\\e.sldasm"})",
+       "", 0, "no-parts", "No part files"},
+      {"failed half-way", twoParts, "click cmdOK\nclick btnOK\n", 1, "failed",
+       "Failed: SetUserPreferenceDoubleValue: simulated failure for C:\\q.sldprt; 1 of 2 parts written"},
+  };
+  for (const OutcomeRun& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::string> args = {"--result", ResultPath()};
+    if (c.scene) args.insert(args.end(), {"--scene", Write("scene.json", *c.scene)});
+    const Outcome o = Run(args, c.script);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_THAT(o.out, StartsWith(c.firstLine + "\n"));
+    const nlohmann::json r = Result();
+    EXPECT_EQ(r.at("outcome"), c.outcome);
+    EXPECT_EQ(r.at("heldReferences"), 0);
+    if (c.status == 1) {
+      EXPECT_EQ(o.err, "ponderix-sim: run failed: " + r.at("failure").get<std::string>() + "\n");
+    } else {
+      EXPECT_TRUE(r.at("failure").is_null());
+    }
+  }
 }
 
 struct BadRun {

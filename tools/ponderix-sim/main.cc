@@ -73,9 +73,11 @@ int main(int argc, char** argv) {
   std::string scenePath;
   std::string scriptPath;
   std::string resultPath;
+  bool verbose = false;
   app.add_option("--scene", scenePath, "Scene file (JSON); the bundled example when absent");
   app.add_option("--script", scriptPath, "User actions, one a line; standard input when absent");
   app.add_option("--result", resultPath, "Write the result as JSON to this file, or - for standard output");
+  app.add_flag("--verbose", verbose, "List every document, the references held and both menus");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
   }
 
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
-  summary << ponderix::sim::Summarize(scene, result);
+  summary << ponderix::sim::Summarize(result, verbose);
   if (!resultPath.empty()) {
     const std::string json = ponderix::sim::ResultJson(result);
     if (resultPath == "-") {
@@ -148,5 +150,9 @@ int main(int argc, char** argv) {
       }
     }
   }
-  return result.failure ? kRunFailed : kRunEnded;
+  if (result.failure) {
+    std::cerr << "ponderix-sim: run failed: " << *result.failure << "\n";
+    return kRunFailed;
+  }
+  return kRunEnded;
 }
