@@ -41,7 +41,120 @@ const char* KindName(ControlKind kind) {
   return "control";
 }
 
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// Edit distance between a and b.
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The one action that suits a control of this kind.
+std::string ActionFor(ControlKind kind, const std::string& name) {
+  switch (kind) {
+    case ControlKind::kLabel:
+    case ControlKind::kButton:
+    case ControlKind::kCheckBox:
+      return "click " + name;
+    case ControlKind::kTextBox:
+      return "focus " + name + ", then type TEXT";
+    case ControlKind::kDropDown:
+      return "pick " + name + " ITEM";
+    case ControlKind::kCheckList:
+      return "tick ROW";
+  }
+  return "click " + name;
+}
+
 }  // namespace
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  auto hex = [&out](unsigned char c) {
+    char code[5];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    out += code;
+  };
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (c < 0x20 || c == 0x7F) {
+        hex(c);
+      } else {
+        out += static_cast<char>(c);
+      }
+      ++i;
+      continue;
+    }
+    const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    bool ok = n > 0 && i + n <= text.size();
+    for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (ok) {
+      // No overlong forms, surrogates or code points past U+10FFFF; and the
+      // C1 controls U+0080..U+009F are controls too.
+      const auto d = static_cast<unsigned char>(text[i + 1]);
+      ok = !((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
+             (c == 0xF4 && d > 0x8F) || (c == 0xC2 && d < 0xA0));
+    }
+    if (!ok) {
+      hex(c);
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+std::string QuoteInput(std::string_view text) {
+  constexpr size_t kMaxCharacters = 80;
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && characters++ == kMaxCharacters) {
+      return "\"" + Printable(text.substr(0, i)) + "...\"";
+    }
+  }
+  return "\"" + Printable(text) + "\"";
+}
+
+std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates) {
+  const std::string w = Lower(wanted);
+  const size_t limit = w.size() <= 2 ? 0 : w.size() <= 4 ? 1 : 2;
+  const std::string* best = nullptr;
+  size_t bestDistance = limit + 1;
+  const std::string* containing = nullptr;
+  for (const std::string& candidate : candidates) {
+    const std::string c = Lower(candidate);
+    if (c == w) return "; did you mean " + QuoteInput(candidate) + "?";
+    if (c.size() <= w.size() + limit && w.size() <= c.size() + limit) {
+      if (const size_t d = Distance(w, c); d < bestDistance) {
+        bestDistance = d;
+        best = &candidate;
+      }
+    }
+    if (!containing && w.size() >= 3 && c.find(w) != std::string::npos) containing = &candidate;
+  }
+  if (!best) best = containing;
+  return best ? "; did you mean " + QuoteInput(*best) + "?" : "";
+}
 
 std::optional<Action> ParseAction(const std::string& rawLine, int lineNumber) {
   std::string line = rawLine;
@@ -87,22 +200,28 @@ std::optional<Action> ParseAction(const std::string& rawLine, int lineNumber) {
     a.control = first;
     a.argument = second;
   } else if (verb == "key") {
-    need(args == "Tab" || args == "Enter" || args == "Esc", "key Tab, key Enter or key Esc");
+    const std::string key = Lower(args);
+    need(key == "tab" || key == "enter" || key == "esc", "key Tab, key Enter or key Esc");
     a.kind = Action::Kind::kKey;
-    a.argument = args;
+    a.argument = key == "tab" ? "Tab" : key == "enter" ? "Enter" : "Esc";
   } else if (verb == "close" || verb == "snapshot") {
     need(args.empty(), verb == "close" ? "close with nothing after it" : "snapshot with nothing after it");
     a.kind = verb == "close" ? Action::Kind::kClose : Action::Kind::kSnapshot;
   } else {
-    throw ScriptError(lineNumber, "unknown action \"" + verb +
-                                      "\" (click, tick, untick, pick, focus, type, key, close, snapshot)");
+    const std::string nearMiss =
+        NearMiss(verb, {"click", "tick", "untick", "pick", "focus", "type", "key", "close", "snapshot"});
+    throw ScriptError(
+        lineNumber, "unknown action " + QuoteInput(verb) +
+                        (nearMiss.empty() ? " (click, tick, untick, pick, focus, type, key, close, snapshot)"
+                                          : nearMiss));
   }
   return a;
 }
 
 ScriptSource ScriptSource::FromText(const std::string& text) {
   std::vector<Action> actions;
-  std::istringstream in(text);
+  // An editor may start the file with a UTF-8 byte-order mark.
+  std::istringstream in(text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (auto action = ParseAction(line, number)) actions.push_back(std::move(*action));
@@ -138,7 +257,7 @@ std::string ColourText(Colour colour) {
 
 std::string DescribeForm(const FormSnapshot& form) {
   std::ostringstream out;
-  out << "== " << form.title << " (" << form.form << ")";
+  out << "== " << Printable(form.title) << " (" << form.form << ")";
   if (!form.focus.empty()) out << ", focus on " << form.focus;
   out << "\n";
   for (const ControlSnapshot& c : form.controls) {
@@ -147,23 +266,24 @@ std::string DescribeForm(const FormSnapshot& form) {
     switch (c.kind) {
       case ControlKind::kLabel:
       case ControlKind::kButton:
-        out << " \"" << c.caption << "\"";
+        out << " \"" << Printable(c.caption) << "\"";
         break;
       case ControlKind::kCheckBox:
-        out << " [" << (c.checked ? "x" : " ") << "] \"" << c.caption << "\"";
+        out << " [" << (c.checked ? "x" : " ") << "] \"" << Printable(c.caption) << "\"";
         break;
       case ControlKind::kTextBox:
-        out << " \"" << c.text << "\"";
+        out << " \"" << Printable(c.text) << "\"";
         break;
       case ControlKind::kDropDown:
-        out << " \"" << (c.index >= 0 && c.index < static_cast<int>(c.items.size()) ? c.items[c.index] : "")
+        out << " \""
+            << Printable(c.index >= 0 && c.index < static_cast<int>(c.items.size()) ? c.items[c.index] : "")
             << "\" (index " << c.index << " of";
-        for (const auto& item : c.items) out << " \"" << item << "\"";
+        for (const auto& item : c.items) out << " \"" << Printable(item) << "\"";
         out << ") colour " << c.backColor;
         break;
       case ControlKind::kCheckList:
         for (size_t i = 0; i < c.rows.size(); ++i) {
-          out << "\n    " << i << " [" << (c.ticks[i] ? "x" : " ") << "] " << c.rows[i];
+          out << "\n    " << i << " [" << (c.ticks[i] ? "x" : " ") << "] " << Printable(c.rows[i]);
         }
         break;
     }
@@ -237,6 +357,7 @@ class HeadlessControl : public CheckListControl,
 
   const ControlLayout& layout() const { return layout_; }
   bool enabled() const { return enabled_; }
+  const std::string& caption() const { return caption_; }
   void Toggle() { checked_ = !checked_; }
 
  private:
@@ -315,10 +436,31 @@ class HeadlessForm : public Form {
     return *it->second;
   }
 
+  // The name of the control a user means: its name, or else the caption of a
+  // shown control, as a person reads the form (OK for btnOK).
+  std::string ControlName(const std::string& name) const {
+    if (controls_.contains(name)) return name;
+    for (const ControlLayout& c : layout_.controls) {
+      if (c.kind != ControlKind::kTextBox && c.visible && controls_.at(c.name)->caption() == name)
+        return c.name;
+    }
+    return name;
+  }
+
   // The control a user can reach by name, or a ScriptError.
   HeadlessControl& Reachable(const Action& a, const std::string& name) {
     const auto it = controls_.find(name);
-    if (it == controls_.end()) throw ScriptError(a.line, layout_.name + " has no control named " + name);
+    if (it == controls_.end()) {
+      std::vector<std::string> known;
+      for (const ControlLayout& c : layout_.controls) {
+        if (!c.visible) continue;
+        known.push_back(c.name);
+        if (c.kind != ControlKind::kTextBox && !controls_.at(c.name)->caption().empty())
+          known.push_back(controls_.at(c.name)->caption());
+      }
+      throw ScriptError(a.line,
+                        layout_.name + " has no control named " + QuoteInput(name) + NearMiss(name, known));
+    }
     HeadlessControl& c = *it->second;
     if (!c.layout().visible || !c.enabled()) throw ScriptError(a.line, name + " is hidden or disabled");
     return c;
@@ -346,7 +488,7 @@ class HeadlessForm : public Form {
     MoveFocus(next->name);
   }
 
-  void Perform(const Action& a);
+  void Perform(Action a);
 
   HeadlessToolkit& toolkit_;
   FormLayout layout_;
@@ -397,7 +539,8 @@ void HeadlessForm::ShowModal() {
   }
 }
 
-void HeadlessForm::Perform(const Action& a) {
+void HeadlessForm::Perform(Action a) {
+  if (!a.control.empty()) a.control = ControlName(a.control);
   switch (a.kind) {
     case Action::Kind::kClick: {
       HeadlessControl& c = Reachable(a, a.control);
@@ -417,7 +560,8 @@ void HeadlessForm::Perform(const Action& a) {
           }
           return;
         default:
-          throw ScriptError(a.line, "use pick, tick, untick or focus on " + a.control);
+          throw ScriptError(a.line, a.control + " is a " + KindName(c.layout().kind) + ": use " +
+                                        ActionFor(c.layout().kind, a.control));
       }
     }
     case Action::Kind::kTick:
@@ -431,8 +575,10 @@ void HeadlessForm::Perform(const Action& a) {
         const auto it = std::find(rows.begin(), rows.end(), a.argument);
         if (it != rows.end()) row = static_cast<int>(it - rows.begin());
       }
-      if (row < 0 || row >= list.RowCount())
-        throw ScriptError(a.line, "no row " + a.argument + " in the list");
+      if (row < 0 || row >= list.RowCount()) {
+        throw ScriptError(
+            a.line, "no row " + QuoteInput(a.argument) + " in the list" + NearMiss(a.argument, list.Rows()));
+      }
       if (!MoveFocus(list.layout().name)) return;
       const bool tick = a.kind == Action::Kind::kTick;
       if (list.Ticked(row) != tick) {
@@ -443,8 +589,10 @@ void HeadlessForm::Perform(const Action& a) {
     }
     case Action::Kind::kPick: {
       HeadlessControl& c = Reachable(a, a.control);
-      if (c.layout().kind != ControlKind::kDropDown)
-        throw ScriptError(a.line, a.control + " is not a drop-down");
+      if (c.layout().kind != ControlKind::kDropDown) {
+        throw ScriptError(a.line, a.control + " is a " + KindName(c.layout().kind) + ": use " +
+                                      ActionFor(c.layout().kind, a.control));
+      }
       int index = -1;
       const auto items = c.Snapshot().items;
       if (const auto it = std::find(items.begin(), items.end(), a.argument); it != items.end()) {
@@ -453,21 +601,28 @@ void HeadlessForm::Perform(const Action& a) {
         index = *parsed;
       }
       if (index < 0 || index >= static_cast<int>(items.size())) {
-        throw ScriptError(a.line, a.control + " has no item " + a.argument);
+        throw ScriptError(a.line,
+                          a.control + " has no item " + QuoteInput(a.argument) + NearMiss(a.argument, items));
       }
       if (MoveFocus(a.control)) c.SetListIndex(index);
       return;
     }
     case Action::Kind::kFocus: {
       HeadlessControl& c = Reachable(a, a.control);
-      if (c.layout().kind == ControlKind::kLabel) throw ScriptError(a.line, "a label takes no focus");
+      if (c.layout().kind == ControlKind::kLabel)
+        throw ScriptError(a.line, a.control + " is a label, which takes no focus: use click " + a.control);
       MoveFocus(a.control);
       return;
     }
     case Action::Kind::kType: {
       if (focus_.empty() || controls_.at(focus_)->layout().kind != ControlKind::kTextBox) {
+        std::string hint;
+        for (const ControlLayout& c : layout_.controls) {
+          if (c.kind == ControlKind::kTextBox && c.visible && hint.empty())
+            hint = ": use focus " + c.name + " first";
+        }
         throw ScriptError(a.line, "type needs the focus in a text box (focus is on " +
-                                      (focus_.empty() ? std::string("nothing") : focus_) + ")");
+                                      (focus_.empty() ? std::string("nothing") : focus_) + ")" + hint);
       }
       controls_.at(focus_)->SetText(a.argument);
       return;

@@ -48,6 +48,16 @@ class ScriptError : public std::runtime_error {
 // Parses one script line; empty for a blank line or a comment. Throws ScriptError.
 std::optional<Action> ParseAction(const std::string& line, int lineNumber);
 
+// Text for a terminal: control characters and bytes that are not UTF-8
+// written as \xNN, so that none reaches the terminal raw.
+std::string Printable(std::string_view text);
+// What a user gave, as an error message quotes it: printable, in double
+// quotes, cut after 80 characters.
+std::string QuoteInput(std::string_view text);
+// "; did you mean X?" with the candidate closest to `wanted` (the same but
+// for case, a letter or two apart, or containing it), or nothing.
+std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates);
+
 struct ControlSnapshot {
   std::string name;
   ControlKind kind = ControlKind::kLabel;

@@ -27,12 +27,14 @@ struct SimState {
     return it == byPath.end() ? nullptr : &scene.documents[it->second];
   }
 
-  // Throws the injected failure of `call`, if any applies to `path`.
-  void Check(std::string_view call, std::string_view path = {}) const {
+  // Throws the injected failure of `call`, if any applies to `path`. A call
+  // about no path is reached only by a failure without one; a failure for
+  // the path "" reaches calls about that path only.
+  void Check(std::string_view call, std::optional<std::string_view> path = std::nullopt) const {
     for (const SimFailure& f : scene.failures) {
-      if (f.call == call && (!f.path || *f.path == path)) {
+      if (f.call == call && (!f.path || (path && *f.path == *path))) {
         throw HostError(std::string(call),
-                        "simulated failure" + (path.empty() ? "" : " for " + std::string(path)),
+                        "simulated failure" + (!path || path->empty() ? "" : " for " + std::string(*path)),
                         -2147467259 /* E_FAIL */);
       }
     }
@@ -122,7 +124,8 @@ class SimSelectionMgr : public SelectionMgr {
       throw HostError("SelectedObjectComponent", "no selected object " + std::to_string(index));
     }
     const std::optional<std::string>& owner = selection[static_cast<size_t>(index) - 1];
-    state_->Check("SelectedObjectComponent", owner ? *owner : std::string());
+    state_->Check("SelectedObjectComponent",
+                  owner ? std::optional<std::string_view>(*owner) : std::optional<std::string_view>());
     if (!owner) return nullptr;
     return Hand<Component>(state_, std::make_unique<SimComponent>(state_, *owner));
   }

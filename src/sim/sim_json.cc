@@ -69,6 +69,10 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   bool binary(binary_t& value) override { return Add(json::binary(value)); }
   bool start_object(std::size_t /*size*/) override { return Open(json::object()); }
   bool key(string_t& key) override {
+    if (stack_.back().first->contains(key)) {
+      error_ = "the field " + QuoteInput(key) + " is given twice";
+      return false;
+    }
     key_ = key;
     return true;
   }
@@ -83,6 +87,11 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
     if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
       what.erase(0, at + 2);
+    // The text read is the user's: quoted short and printable.
+    if (const auto last = what.find("; last read: '"); last != std::string::npos && what.ends_with("'")) {
+      const size_t from = last + 14;
+      what = what.substr(0, last) + "; last read: " + QuoteInput(what.substr(from, what.size() - 1 - from));
+    }
     error_ = what;
     return false;
   }
@@ -188,7 +197,7 @@ class SceneReader {
     for (const auto& [key, value] : object.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
         Fail((json::json_pointer(pointer) / key).to_string(),
-             "unknown field \"" + key + "\" in " + Name(pointer));
+             "unknown field " + QuoteInput(key) + " in " + Name(pointer));
       }
     }
   }
@@ -316,14 +325,15 @@ Scene ParseScene(const std::string& text, const std::string& fileName) {
     for (size_t i = 0, n = r.Array("/documents"); i < n; ++i) {
       const std::string at = "/documents/" + std::to_string(i);
       SimDocument d = ReadDocument(r, at);
-      if (!paths.insert(d.path).second) r.Fail(at + "/path", "the document " + d.path + " is listed twice");
+      if (!paths.insert(d.path).second)
+        r.Fail(at + "/path", "the document " + QuoteInput(d.path) + " is listed twice");
       scene.documents.push_back(std::move(d));
     }
   }
   if (r.Has("", "active") && !r.At("/active").is_null()) {
     scene.active = r.String("/active");
     if (!paths.contains(*scene.active))
-      r.Fail("/active", "active names " + *scene.active + ", which is not in documents");
+      r.Fail("/active", "active names " + QuoteInput(*scene.active) + ", which is not in documents");
   }
   if (r.Has("", "selection")) {
     for (size_t i = 0, n = r.Array("/selection"); i < n; ++i) {
@@ -348,7 +358,7 @@ Scene ParseScene(const std::string& text, const std::string& fileName) {
       SimFailure f{r.String(at + "/call"), std::nullopt};
       if (std::find(std::begin(kContractOperations), std::end(kContractOperations), f.call) ==
           std::end(kContractOperations)) {
-        r.Fail(at + "/call", "no host operation is called \"" + f.call + "\"");
+        r.Fail(at + "/call", "no host operation is called " + QuoteInput(f.call));
       }
       if (r.Has(at, "path")) f.path = r.String(at + "/path");
       scene.failures.push_back(std::move(f));

@@ -57,6 +57,7 @@ FormLayout Layout() {
                 Control("hidden", CK::kButton, 5, true),  Control("off", CK::kButton, 6, true),
                 Control("txt", CK::kTextBox, 0, true)};
   f.controls[3].clickable = true;
+  f.controls[5].caption = "Okay";
   f.controls[6].visible = false;
   f.controls[7].enabled = false;
   return f;
@@ -106,6 +107,7 @@ struct FocusCase {
 TEST_F(HeadlessFormTest, ExitRunsFirstAndItsCancelSwallowsTheAction) {
   const FocusCase cases[] = {
       {"click ok", "ok", {"Click ok"}, ""},
+      {"click Okay", "ok", {"Click ok"}, ""},
       {"click chk", "chk", {"Change chk", "Click chk"}, "chk"},
       {"pick cbo steel", "cbo", {"Change cbo"}, "cbo"},
       {"tick b.sldprt", "list", {"Change list"}, "list"},
@@ -175,13 +177,21 @@ TEST_F(HeadlessFormTest, ActionsThatCannotBeCarriedOut) {
   const std::pair<std::string, std::string> cases[] = {
       {"click hidden", "hidden is hidden or disabled"},
       {"click off", "off is hidden or disabled"},
-      {"pick nothing 0", "frmTest has no control named nothing"},
-      {"pick ok 0", "ok is not a drop-down"},
-      {"pick cbo 2", "cbo has no item 2"},
-      {"tick c.sldprt", "no row c.sldprt in the list"},
-      {"focus lbl", "a label takes no focus"},
-      {"click cbo", "use pick, tick, untick or focus on cbo"},
-      {"focus ok\ntype 5", "type needs the focus in a text box (focus is on ok)"},
+      {"pick nothing 0", "frmTest has no control named \"nothing\""},
+      {"click OK", "frmTest has no control named \"OK\"; did you mean \"ok\"?"},
+      {"click chek", "frmTest has no control named \"chek\"; did you mean \"chk\"?"},
+      {"click a\x1b[2Jb", "frmTest has no control named \"a\\x1B[2Jb\""},
+      {"click " + std::string(100, 'x'), "frmTest has no control named \"" + std::string(80, 'x') + "...\""},
+      {"pick ok 0", "ok is a button: use click ok"},
+      {"pick cbo 2", "cbo has no item \"2\""},
+      {"pick cbo Steel", "cbo has no item \"Steel\"; did you mean \"steel\"?"},
+      {"tick B.SLDPRT", "no row \"B.SLDPRT\" in the list; did you mean \"b.sldprt\"?"},
+      {"tick sldprt", "no row \"sldprt\" in the list; did you mean \"a.sldprt\"?"},
+      {"focus lbl", "lbl is a label, which takes no focus: use click lbl"},
+      {"click cbo", "cbo is a drop-down: use pick cbo ITEM"},
+      {"click list", "list is a list: use tick ROW"},
+      {"click txt", "txt is a text box: use focus txt, then type TEXT"},
+      {"focus ok\ntype 5", "type needs the focus in a text box (focus is on ok): use focus txt first"},
   };
   for (const auto& [script, message] : cases) {
     SCOPED_TRACE(script);

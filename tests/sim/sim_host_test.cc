@@ -81,6 +81,14 @@ TEST(SimHost, InjectedFailureForAllDocumentsOrOnePath) {
     // Other operations on the same document are untouched.
     EXPECT_EQ(bolt->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 7850);
   }
+  // The path "" is a path: calls about no path are not about it.
+  Scene scene = TwoParts();
+  scene.failures = {{"GetActiveDocument", ""}, {"OpenDocument", ""}};
+  SimHost host(scene);
+  const Ref<Application> app = host.GetApplication("SldWorks.Application");
+  EXPECT_NE(app->GetActiveDocument(), nullptr);
+  int32_t errors = 0;
+  EXPECT_THROW(Open(*app, "", kDocTypePart, errors), HostError);
 }
 
 // Answers the enable method with `enabled` and records what was called.

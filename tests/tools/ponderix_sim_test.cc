@@ -56,11 +56,13 @@ class PonderixSim : public ::testing::Test {
     return (dir_ / name).string();
   }
 
-  // Runs the simulator with `args`; standard input is empty unless given.
-  Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
+  // Runs the simulator with `args`; standard input is empty unless given,
+  // standard output goes to `out` unless given.
+  Outcome Run(const std::vector<std::string>& args, const std::string& input = "", std::string out = "") {
     std::string command = Quote(PONDERIX_SIM);
     for (const std::string& a : args) command += " " + Quote(a);
-    command += " <" + Quote(Write("stdin.txt", input)) + " >" + Quote((dir_ / "out.txt").string()) + " 2>" +
+    if (out.empty()) out = (dir_ / "out.txt").string();
+    command += " <" + Quote(Write("stdin.txt", input)) + " >" + Quote(out) + " 2>" +
                Quote((dir_ / "err.txt").string());
     const int raw = std::system(command.c_str());
     Outcome o;
@@ -114,7 +116,8 @@ TEST_F(PonderixSim, BundledExampleSetsBoltAndWasher) {
 struct OutcomeRun {
   const char* label;
   std::optional<std::string> scene;  // the bundled example when absent
-  std::string script;
+  std::string script;                // standard input
+  std::vector<std::string> args;     // more arguments
   int status;
   std::string outcome;
   std::string firstLine;
@@ -129,23 +132,49 @@ TEST_F(PonderixSim, OutcomeComesFirst) {
       {"path": "C:\\q.sldprt"}], "active": "C:\\s.sldasm", "selection": ["C:\\p.sldprt", "C:\\q.sldprt"],
       "failures": [{"call": "SetUserPreferenceDoubleValue", "path": "C:\\q.sldprt"}]})";
   const OutcomeRun cases[] = {
-      {"cancelled in the density dialog", std::nullopt, "click cmdOK\nclick btnCancel\n", 0, "cancelled",
+      {"cancelled in the density dialog",
+       std::nullopt,
+       "click OK\nclick Cancel\n",
+       {},
+       0,
+       "cancelled",
        "Cancelled in the density dialog; nothing changed"},
-      {"cancelled in the part selection", std::nullopt, "click cmdCancel\n", 0, "cancelled",
+      {"cancelled in the part selection",
+       std::nullopt,
+       "\xEF\xBB\xBF click cmdCancel\n",
+       {"--script", "-"},
+       0,
+       "cancelled",
        "Cancelled in the part selection dialog; nothing changed"},
-      {"refused", "{" + part + "}", "", 0, "refused",
+      {"refused, scene on standard input",
+       "{" + part + "}",
+       "",
+       {"--script", "/dev/null"},
+       0,
+       "refused",
        "Refused: No active part in SolidWorks.  Program terminating."},
       {"no part files",
        R"({"documents": [{"path": "C:\\e.sldasm", "type": 2, "dependencies": []}], "active": "C:\\e.sldasm"})",
-       "", 0, "no-parts", "No part files"},
-      {"failed half-way", twoParts, "click cmdOK\nclick btnOK\n", 1, "failed",
+       "",
+       {},
+       0,
+       "no-parts",
+       "No part files"},
+      {"failed half-way",
+       twoParts,
+       "click cmdOK\nclick btnOK\n",
+       {},
+       1,
+       "failed",
        "Failed: SetUserPreferenceDoubleValue: simulated failure for C:\\q.sldprt; 1 of 2 parts written"},
   };
   for (const OutcomeRun& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<std::string> args = {"--result", ResultPath()};
-    if (c.scene) args.insert(args.end(), {"--scene", Write("scene.json", *c.scene)});
-    const Outcome o = Run(args, c.script);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const bool sceneOnStdin = !c.args.empty() && c.args[1] == "/dev/null";
+    if (c.scene) args.insert(args.end(), {"--scene", sceneOnStdin ? "-" : Write("scene.json", *c.scene)});
+    const Outcome o = Run(args, sceneOnStdin ? *c.scene : c.script);
     EXPECT_EQ(o.status, c.status) << o.err;
     EXPECT_THAT(o.out, StartsWith(c.firstLine + "\n"));
     const nlohmann::json r = Result();
@@ -175,22 +204,59 @@ TEST_F(PonderixSim, BadInputExitsTwo) {
       {"bad scene line", "{\n  \"documents\": [\n    {\"path\": 1}\n  ]\n}\n", ok, {}, "scene.json:3: "},
       {"deeply nested", nested, ok, {}, "scene.json:1: "},
       {"invalid UTF-8", "{\"menuName\": \"\xff\xfe\"}", ok, {}, "scene.json:1: "},
-      {"missing scene", std::nullopt, ok, {"--scene", "no-such.json"}, "cannot read the scene no-such.json"},
-      {"a folder as scene", std::nullopt, ok, {"--scene", "/"}, "cannot read the scene /"},
+      {"missing scene",
+       std::nullopt,
+       ok,
+       {"--scene", "no-such.json"},
+       "cannot read the scene no-such.json: No such file or directory"},
+      {"a folder as scene", std::nullopt, ok, {"--scene", "/"}, "cannot read the scene /: Is a directory"},
       {"unknown option", std::nullopt, ok, {"--sceen", "x"}, "--sceen"},
+      {"scene and script both on standard input",
+       std::nullopt,
+       "",
+       {"--scene", "-"},
+       "give the actions with --script FILE"},
+      // Opened before the run: the script, which fails once run, is never played.
+      {"result in no folder",
+       std::nullopt,
+       "snapshot\n",
+       {"--result", "/no/such/dir/r.json"},
+       "cannot write the result /no/such/dir/r.json: No such file or directory"},
+      {"result to a full disk",
+       std::nullopt,
+       ok,
+       {"--result", "/dev/full"},
+       "cannot write the result /dev/full: No space left on device"},
       {"bad script line", std::nullopt, "snapshot\n\nclik x\n", {}, "script.txt:3: unknown action"},
       {"missing control", std::nullopt, "snapshot\nclick x\n", {}, "script.txt:2: frmPartSelect has no"},
       {"script ends, form shown", std::nullopt, "snapshot\n", {}, "script.txt: the actions ended while"},
   };
   for (const BadRun& c : cases) {
     SCOPED_TRACE(c.label);
-    std::vector<std::string> args = {"--script", Write("script.txt", c.script)};
+    std::vector<std::string> args;
+    if (!c.script.empty()) args = {"--script", Write("script.txt", c.script)};
     if (c.scene) args.insert(args.end(), {"--scene", Write("scene.json", *c.scene)});
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Outcome o = Run(args);
     EXPECT_EQ(o.status, 2) << o.err;
+    EXPECT_THAT(o.err, StartsWith("ponderix-sim: "));
     EXPECT_THAT(o.err, HasSubstr(c.message));
   }
+  const Outcome full = Run({"--result", "-", "--script", Write("script.txt", ok)}, "", "/dev/full");
+  EXPECT_EQ(full.status, 2);
+  EXPECT_THAT(full.err, HasSubstr("ponderix-sim: cannot write the result to standard output: No space left"));
+}
+
+TEST_F(PonderixSim, HelpAndVersion) {
+  const Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"Usage: ponderix-sim", "--scene FILE", "Exit status:", "interactive",
+                           "ponderix-sim --script examples/typical.script", "docs/simulator.md"}) {
+    EXPECT_THAT(help.out, HasSubstr(part));
+  }
+  const Outcome version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, StartsWith("ponderix-sim " PONDERIX_VERSION "\n"));
 }
 
 TEST_F(PonderixSim, DensitiesRoundTripBitForBit) {

@@ -5,10 +5,12 @@
 // from a script, standard input or a person at the terminal, disconnects, and
 // prints what happened. Exit status: 0 when the run ended (refused, cancelled
 // or completed), 1 when a host call failed, 2 for bad usage or bad input.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -27,15 +29,46 @@ constexpr int kRunEnded = 0;
 constexpr int kRunFailed = 1;
 constexpr int kBadInput = 2;
 
-bool ReadFile(const std::string& path, std::string& text) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream content;
-  content << in.rdbuf();
-  text = content.str();
-  return !in.bad();
+constexpr const char* kHelpFooter = R"(Exit status:
+  0  the run ended: refused, cancelled, or the densities were set
+  1  a host call failed (the result is still written)
+  2  bad usage or bad input, or the result could not be written
+
+Without --script, and with standard input a terminal, the session is
+interactive: each dialog is shown and you type the actions (help lists them).
+
+Example:
+  ponderix-sim --script examples/typical.script --result result.json
+
+Scenes, scripts and results are described in docs/simulator.md.)";
+
+// Reads a whole file, "-" meaning standard input. Empty when it was read,
+// else the system's reason.
+std::string ReadFile(const std::string& path, std::string& text) {
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::string reason;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      reason = std::strerror(errno);
+      break;
+    }
+  }
+  if (fd != STDIN_FILENO) close(fd);
+  return reason;
+}
+
+// Writes the result and makes sure it reached the file.
+bool WriteAll(std::ostream& out, const std::string& text) {
+  out << text;
+  out.flush();
+  return static_cast<bool>(out);
 }
 
 // A person at the terminal: the shown form is printed before every prompt.
@@ -69,27 +102,47 @@ class TerminalSource : public ponderix::sim::ActionSource {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host."};
+  CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host.",
+               "ponderix-sim"};
   std::string scenePath;
   std::string scriptPath;
   std::string resultPath;
   bool verbose = false;
-  app.add_option("--scene", scenePath, "Scene file (JSON); the bundled example when absent");
-  app.add_option("--script", scriptPath, "User actions, one a line; standard input when absent");
-  app.add_option("--result", resultPath, "Write the result as JSON to this file, or - for standard output");
+  app.add_option("--scene", scenePath,
+                 "Scene file (JSON), - for standard input; the bundled example when absent")
+      ->type_name("FILE");
+  app.add_option("--script", scriptPath,
+                 "User actions, one a line, - for standard input; standard input when absent")
+      ->type_name("FILE");
+  app.add_option("--result", resultPath, "Also write the result as JSON to FILE, - for standard output")
+      ->type_name("FILE");
   app.add_flag("--verbose", verbose, "List every document, the references held and both menus");
+  app.set_version_flag("--version", std::string("ponderix-sim ") + PONDERIX_VERSION);
+  app.footer(kHelpFooter);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
-    return status == 0 ? 0 : kBadInput;
+    std::cerr << "ponderix-sim: " << e.what() << "\nponderix-sim: --help lists the options\n";
+    return kBadInput;
+  }
+  if (scenePath == "-" && (scriptPath.empty() || scriptPath == "-")) {
+    std::cerr
+        << "ponderix-sim: the scene comes from standard input, so give the actions with --script FILE\n";
+    return kBadInput;
   }
 
   std::string sceneText = ponderix::sim::kExampleScene;
-  const std::string sceneName = scenePath.empty() ? "bundled example scene" : scenePath;
-  if (!scenePath.empty() && !ReadFile(scenePath, sceneText)) {
-    std::cerr << "ponderix-sim: cannot read the scene " << scenePath << "\n";
-    return kBadInput;
+  const std::string sceneName = scenePath.empty()  ? "bundled example scene"
+                                : scenePath == "-" ? "standard input"
+                                                   : scenePath;
+  if (!scenePath.empty()) {
+    sceneText.clear();
+    if (const std::string reason = ReadFile(scenePath, sceneText); !reason.empty()) {
+      std::cerr << "ponderix-sim: cannot read the scene " << scenePath << ": " << reason << "\n";
+      return kBadInput;
+    }
   }
   ponderix::sim::Scene scene;
   try {
@@ -97,6 +150,17 @@ int main(int argc, char** argv) {
   } catch (const ponderix::sim::InputError& e) {
     std::cerr << "ponderix-sim: " << e.what() << "\n";
     return kBadInput;
+  }
+
+  // Opened before the run, so that a result that cannot be written costs no run.
+  std::ofstream resultFile;
+  if (!resultPath.empty() && resultPath != "-") {
+    resultFile.open(resultPath, std::ios::binary | std::ios::trunc);
+    if (!resultFile) {
+      std::cerr << "ponderix-sim: cannot write the result " << resultPath << ": " << std::strerror(errno)
+                << "\n";
+      return kBadInput;
+    }
   }
 
   // Actions: a script file, piped standard input, or a person at the terminal.
@@ -108,13 +172,10 @@ int main(int argc, char** argv) {
       actions = std::make_unique<TerminalSource>();
     } else {
       std::string scriptText;
-      if (scriptPath.empty()) {
-        scriptName = "standard input";
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        scriptText = all.str();
-      } else if (!ReadFile(scriptPath, scriptText)) {
-        std::cerr << "ponderix-sim: cannot read the script " << scriptPath << "\n";
+      if (scriptPath.empty() || scriptPath == "-") scriptName = "standard input";
+      if (const std::string reason = ReadFile(scriptPath.empty() ? "-" : scriptPath, scriptText);
+          !reason.empty()) {
+        std::cerr << "ponderix-sim: cannot read the script " << scriptName << ": " << reason << "\n";
         return kBadInput;
       }
       actions =
@@ -140,15 +201,19 @@ int main(int argc, char** argv) {
   summary << ponderix::sim::Summarize(result, verbose);
   if (!resultPath.empty()) {
     const std::string json = ponderix::sim::ResultJson(result);
-    if (resultPath == "-") {
-      std::cout << json;
-    } else {
-      std::ofstream out(resultPath, std::ios::binary);
-      if (!(out << json)) {
-        std::cerr << "ponderix-sim: cannot write the result " << resultPath << "\n";
-        return kBadInput;
-      }
+    if (!WriteAll(resultPath == "-" ? std::cout : resultFile, json)) {
+      const int error = errno;
+      std::cerr << "ponderix-sim: cannot write the result "
+                << (resultPath == "-" ? std::string("to standard output") : resultPath) << ": "
+                << std::strerror(error) << "\n";
+      return kBadInput;
     }
+  }
+  if (!std::cout.flush()) {
+    const int error = errno;
+    std::cerr << "ponderix-sim: cannot write the summary to standard output: " << std::strerror(error)
+              << "\n";
+    return kBadInput;
   }
   if (result.failure) {
     std::cerr << "ponderix-sim: run failed: " << *result.failure << "\n";
