@@ -255,7 +255,7 @@ std::string ColourText(Colour colour) {
   return text;
 }
 
-std::string DescribeForm(const FormSnapshot& form) {
+std::string DescribeForm(const FormSnapshot& form, size_t listWindow, size_t around) {
   std::ostringstream out;
   out << "== " << Printable(form.title) << " (" << form.form << ")";
   if (!form.focus.empty()) out << ", focus on " << form.focus;
@@ -277,15 +277,25 @@ std::string DescribeForm(const FormSnapshot& form) {
       case ControlKind::kDropDown:
         out << " \""
             << Printable(c.index >= 0 && c.index < static_cast<int>(c.items.size()) ? c.items[c.index] : "")
-            << "\" (index " << c.index << " of";
-        for (const auto& item : c.items) out << " \"" << Printable(item) << "\"";
-        out << ") colour " << c.backColor;
+            << "\" colour " << c.backColor << "\n    items:";
+        for (size_t i = 0; i < c.items.size(); ++i) out << " " << i << " \"" << Printable(c.items[i]) << "\"";
         break;
-      case ControlKind::kCheckList:
-        for (size_t i = 0; i < c.rows.size(); ++i) {
+      case ControlKind::kCheckList: {
+        size_t first = 0;
+        size_t end = c.rows.size();
+        if (listWindow > 0 && c.rows.size() > listWindow) {
+          first = std::min(around > listWindow / 2 ? around - listWindow / 2 : 0, c.rows.size() - listWindow);
+          end = first + listWindow;
+        }
+        auto rows = [](size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); };
+        if (first > 0) out << "\n    ... " << rows(first) << " above (show lists every row)";
+        for (size_t i = first; i < end; ++i) {
           out << "\n    " << i << " [" << (c.ticks[i] ? "x" : " ") << "] " << Printable(c.rows[i]);
         }
+        if (end < c.rows.size())
+          out << "\n    ... " << rows(c.rows.size() - end) << " below (show lists every row)";
         break;
+      }
     }
     out << "\n";
   }

@@ -80,8 +80,10 @@ struct FormSnapshot {
   std::vector<ControlSnapshot> controls;
 };
 
-// The form as a person at a terminal reads it.
-std::string DescribeForm(const FormSnapshot& form);
+// The form as a person at a terminal reads it. A list of more than
+// `listWindow` rows (0: no limit) shows that many around row `around`, and
+// counts the rest.
+std::string DescribeForm(const FormSnapshot& form, size_t listWindow = 0, size_t around = 0);
 std::string ColourText(Colour colour);
 
 class HeadlessForm;

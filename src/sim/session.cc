@@ -105,8 +105,10 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
-SessionResult RunSession(const Scene& scene, ActionSource& actions) {
+SessionResult RunSession(const Scene& scene, ActionSource& actions,
+                         const std::function<void(const Event&)>& onEvent) {
   SimHost host(scene);
+  if (onEvent) host.Observe(onEvent);
   SimShell shell(host);
   WatchedSource watched(actions);
   HeadlessToolkit toolkit(host, watched, scene.decimalSeparator);

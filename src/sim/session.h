@@ -3,6 +3,7 @@
 // host and the user saw is collected for the caller to print or check.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,7 +46,9 @@ struct SessionResult {
 
 // Runs one session on a copy of `scene`. Throws ScriptError when an action
 // cannot be carried out or the actions end while a form is shown.
-SessionResult RunSession(const Scene& scene, ActionSource& actions);
+// `onEvent`, when given, sees every host event as it happens.
+SessionResult RunSession(const Scene& scene, ActionSource& actions,
+                         const std::function<void(const Event&)>& onEvent = {});
 
 // The readable summary ponderix-sim prints: the outcome, the documents the
 // session changed, the messages. `verbose` adds every document, the

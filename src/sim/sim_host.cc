@@ -18,6 +18,7 @@ struct SimState {
   std::unordered_map<std::string, size_t> byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
+  std::function<void(const Event&)> observer;
   std::vector<MenuEntry> menu;
   CallbackTarget* callbackTarget = nullptr;
   int held = 0;
@@ -40,7 +41,10 @@ struct SimState {
     }
   }
 
-  void Log(Event e) { events.push_back(std::move(e)); }
+  void Log(Event e) {
+    events.push_back(std::move(e));
+    if (observer) observer(events.back());
+  }
 
   void SetVisible(SimDocument& doc, bool visible) {
     if (doc.visible == visible) return;
@@ -416,6 +420,8 @@ CommandOutcome SimHost::ChooseCommand(int32_t docType, std::string_view callback
   outcome.result = state_->callbackTarget->InvokeByName(name);
   return outcome;
 }
+
+void SimHost::Observe(std::function<void(const Event&)> observer) { state_->observer = std::move(observer); }
 
 void SimHost::RecordBox(const std::string& text) {
   state_->messages.push_back({Message::Kind::kBox, text});

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,6 +129,9 @@ class SimHost : public HostConnector {
   // does: by name on the registered callback object, asking its enable
   // method first. Throws std::invalid_argument when no such item is installed.
   CommandOutcome ChooseCommand(int32_t docType, std::string_view callback);
+
+  // Calls `observer` with every event as it is logged, for a person watching.
+  void Observe(std::function<void(const Event&)> observer);
 
   // Records what the toolkit and the shell show, in the same ordered log.
   void RecordBox(const std::string& text);

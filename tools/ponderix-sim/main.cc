@@ -6,6 +6,7 @@
 // prints what happened. Exit status: 0 when the run ended (refused, cancelled
 // or completed), 1 when a host call failed, 2 for bad usage or bad input.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -18,11 +19,10 @@
 #include "example_scene.h"
 #include "sim/session.h"
 #include "sim/sim_json.h"
+#include "sim/terminal.h"
 
 namespace {
 
-using ponderix::sim::Action;
-using ponderix::sim::FormSnapshot;
 using ponderix::sim::ScriptError;
 
 constexpr int kRunEnded = 0;
@@ -64,40 +64,20 @@ std::string ReadFile(const std::string& path, std::string& text) {
   return reason;
 }
 
+// Rows of a long list shown at the terminal: what the screen holds beside
+// the rest of the form and the prompt.
+size_t ListWindow() {
+  winsize size{};
+  const int rows = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
+  return rows > 30 ? static_cast<size_t>(rows - 16) : 14;
+}
+
 // Writes the result and makes sure it reached the file.
 bool WriteAll(std::ostream& out, const std::string& text) {
   out << text;
   out.flush();
   return static_cast<bool>(out);
 }
-
-// A person at the terminal: the shown form is printed before every prompt.
-class TerminalSource : public ponderix::sim::ActionSource {
- public:
-  std::optional<Action> Next(const FormSnapshot& shown) override {
-    std::cout << "\n" << ponderix::sim::DescribeForm(shown);
-    for (;;) {
-      std::cout << "action (help for the list)> " << std::flush;
-      std::string line;
-      if (!std::getline(std::cin, line)) return std::nullopt;
-      ++lineNumber_;
-      if (line == "help" || line == "?") {
-        std::cout << "click CONTROL | tick ROW | untick ROW | pick CONTROL INDEX-or-TEXT | focus CONTROL\n"
-                     "type TEXT | key Tab|Enter|Esc | close | snapshot\n";
-        continue;
-      }
-      try {
-        if (auto action = ponderix::sim::ParseAction(line, lineNumber_)) return action;
-      } catch (const ScriptError& e) {
-        std::cout << e.what() << "\n";
-      }
-    }
-  }
-  void Rejected(const ScriptError& error) override { std::cout << error.what() << "\n"; }
-
- private:
-  int lineNumber_ = 0;
-};
 
 }  // namespace
 
@@ -166,10 +146,15 @@ int main(int argc, char** argv) {
   // Actions: a script file, piped standard input, or a person at the terminal.
   std::string scriptName = scriptPath;
   std::unique_ptr<ponderix::sim::ActionSource> actions;
+  ponderix::sim::TerminalSource* terminal = nullptr;
   const bool interactive = scriptPath.empty() && isatty(STDIN_FILENO) != 0;
   try {
     if (interactive) {
-      actions = std::make_unique<TerminalSource>();
+      auto source = std::make_unique<ponderix::sim::TerminalSource>(std::cin, std::cerr, ListWindow());
+      terminal = source.get();
+      actions = std::move(source);
+      std::cerr << "ponderix-sim: interactive session on " << sceneName
+                << ". Type help for the actions, quit to leave.\n";
     } else {
       std::string scriptText;
       if (scriptPath.empty() || scriptPath == "-") scriptName = "standard input";
@@ -188,8 +173,14 @@ int main(int argc, char** argv) {
 
   ponderix::sim::SessionResult result;
   try {
-    result = ponderix::sim::RunSession(scene, *actions);
+    std::function<void(const ponderix::sim::Event&)> onEvent;
+    if (terminal) onEvent = [terminal](const ponderix::sim::Event& e) { terminal->Show(e); };
+    result = ponderix::sim::RunSession(scene, *actions, onEvent);
   } catch (const ScriptError& e) {
+    if (terminal && terminal->quit()) {
+      std::cerr << "ponderix-sim: left before the run ended; no density was written\n";
+      return kRunEnded;
+    }
     std::cerr << "ponderix-sim: " << e.Where(interactive ? "terminal" : scriptName) << "\n";
     return kBadInput;
   } catch (const std::exception& e) {
@@ -198,6 +189,7 @@ int main(int argc, char** argv) {
   }
 
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
+  if (terminal) std::cerr << "\n";
   summary << ponderix::sim::Summarize(result, verbose);
   if (!resultPath.empty()) {
     const std::string json = ponderix::sim::ResultJson(result);

@@ -1,0 +1,122 @@
+#include "sim/terminal.h"
+
+#include <algorithm>
+#include <istream>
+#include <ostream>
+
+namespace ponderix::sim {
+
+namespace {
+
+constexpr const char* kHelp = R"(Actions (CONTROL is a name as listed above, or a caption such as OK):
+  click CONTROL        click a button, a check box or a label   click cmdOK   click OK
+  tick ROW             tick a row of the list; ROW is its       tick 3
+                       number as listed, or its text            tick washer.sldprt
+  untick ROW           untick a row                             untick bolt.sldprt
+  pick CONTROL ITEM    choose an item of a drop-down by its     pick cboComMats steel
+                       text, or its number counting from 0      pick cboDensUnits 2
+  focus CONTROL        move the focus to a control              focus txtDensVal
+  type TEXT            replace the text of the text box that    type 7.85
+                       has the focus (focus it first)
+  key Tab|Enter|Esc    press a key in the control with focus    key Tab
+  close                click the window's close box. No handler runs: on the
+                       density dialog this is not Cancel, the run goes on and
+                       writes the density shown.
+  snapshot             record the form in the result (--result FILE)
+At the terminal only:
+  show                 print the whole form, every row of a long list
+  help or ?            this list
+  quit                 leave without finishing the run: nothing is written
+                       (Ctrl-D does the same)
+)";
+
+}  // namespace
+
+TerminalSource::TerminalSource(std::istream& in, std::ostream& out, size_t listWindow)
+    : in_(in), out_(out), listWindow_(listWindow) {}
+
+// The row to show a long list around: the last row ticked or unticked, else
+// the first ticked row.
+size_t TerminalSource::Around(const FormSnapshot& shown) const {
+  for (const ControlSnapshot& c : shown.controls) {
+    if (c.kind != ControlKind::kCheckList) continue;
+    if (lastAction_ &&
+        (lastAction_->kind == Action::Kind::kTick || lastAction_->kind == Action::Kind::kUntick)) {
+      const auto named = std::find(c.rows.begin(), c.rows.end(), lastAction_->argument);
+      if (named != c.rows.end()) return static_cast<size_t>(named - c.rows.begin());
+      size_t row = 0;
+      if (std::all_of(lastAction_->argument.begin(), lastAction_->argument.end(),
+                      [](char ch) { return ch >= '0' && ch <= '9'; }) &&
+          lastAction_->argument.size() < 10) {
+        row = std::stoul(lastAction_->argument);
+        if (row < c.rows.size()) return row;
+      }
+    }
+    const auto ticked = std::find(c.ticks.begin(), c.ticks.end(), true);
+    return ticked == c.ticks.end() ? 0 : static_cast<size_t>(ticked - c.ticks.begin());
+  }
+  return 0;
+}
+
+std::optional<Action> TerminalSource::Next(const FormSnapshot& shown) {
+  // The form again only when the last action changed it.
+  if (std::string form = DescribeForm(shown, listWindow_, Around(shown)); form != lastForm_) {
+    out_ << "\n" << form;
+    lastForm_ = std::move(form);
+  }
+  for (;;) {
+    out_ << "action (help lists them)> " << std::flush;
+    std::string line;
+    if (!std::getline(in_, line)) {
+      out_ << "\n";
+      quit_ = true;
+      return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t begin = std::min(line.find_first_not_of(" \t"), line.size());
+    const std::string word = line.substr(begin, line.find_last_not_of(" \t") + 1 - begin);
+    if (word == "help" || word == "?") {
+      out_ << kHelp;
+      continue;
+    }
+    if (word == "show") {
+      out_ << DescribeForm(shown);
+      continue;
+    }
+    if (word == "quit") {
+      quit_ = true;
+      return std::nullopt;
+    }
+    try {
+      if (auto action = ParseAction(line, 0)) {
+        lastLine_ = line;
+        lastAction_ = action;
+        return action;
+      }
+    } catch (const ScriptError& e) {
+      out_ << QuoteInput(line) << ": " << e.message() << "\n";
+    }
+  }
+}
+
+void TerminalSource::Rejected(const ScriptError& error) {
+  out_ << QuoteInput(lastLine_) << ": " << error.message() << "\n";
+}
+
+void TerminalSource::Show(const Event& event) {
+  switch (event.kind) {
+    case Event::Kind::kMessage:
+      out_ << "\n** host message: \"" << Printable(event.text) << "\" [OK]\n";
+      break;
+    case Event::Kind::kBox:
+      out_ << "\n** message box: \"" << Printable(event.text) << "\" [OK]\n";
+      break;
+    case Event::Kind::kWebPage:
+      out_ << "\n** web page opened: " << Printable(event.path) << "\n";
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace ponderix::sim

@@ -1,0 +1,40 @@
+// A person at a terminal as the source of the actions: each shown form is
+// printed before the prompt, what the host and the dialogs say is printed as
+// it happens, and a bad action is explained and asked for again.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "sim/headless_toolkit.h"
+
+namespace ponderix::sim {
+
+class TerminalSource : public ActionSource {
+ public:
+  // Reads lines from `in`; writes forms, prompts and feedback to `out`. A list
+  // longer than `listWindow` rows is shown in part.
+  TerminalSource(std::istream& in, std::ostream& out, size_t listWindow);
+
+  std::optional<Action> Next(const FormSnapshot& shown) override;
+  void Rejected(const ScriptError& error) override;
+  // Prints a message box, a host message or a web page as it happens.
+  void Show(const Event& event);
+  // True once the person typed quit or ended the input.
+  bool quit() const { return quit_; }
+
+ private:
+  size_t Around(const FormSnapshot& shown) const;
+
+  std::istream& in_;
+  std::ostream& out_;
+  size_t listWindow_;
+  std::string lastLine_;
+  std::string lastForm_;
+  std::optional<Action> lastAction_;
+  bool quit_ = false;
+};
+
+}  // namespace ponderix::sim
