@@ -103,20 +103,57 @@ void TerminalSource::Rejected(const ScriptError& error) {
   out_ << QuoteInput(lastLine_) << ": " << error.message() << "\n";
 }
 
-void TerminalSource::Show(const Event& event) {
+void PrintEvent(std::ostream& out, const Event& event) {
   switch (event.kind) {
     case Event::Kind::kMessage:
-      out_ << "\n** host message: \"" << Printable(event.text) << "\" [OK]\n";
+      out << "\n** host message: \"" << Printable(event.text) << "\" [OK]\n";
       break;
     case Event::Kind::kBox:
-      out_ << "\n** message box: \"" << Printable(event.text) << "\" [OK]\n";
+      out << "\n** message box: \"" << Printable(event.text) << "\" [OK]\n";
       break;
     case Event::Kind::kWebPage:
-      out_ << "\n** web page opened: " << Printable(event.path) << "\n";
+      out << "\n** web page opened: " << Printable(event.path) << "\n";
       break;
     default:
       break;
   }
+}
+
+std::string ActionText(const Action& action) {
+  switch (action.kind) {
+    case Action::Kind::kClick:
+      return "click " + action.control;
+    case Action::Kind::kTick:
+      return "tick " + action.argument;
+    case Action::Kind::kUntick:
+      return "untick " + action.argument;
+    case Action::Kind::kPick:
+      return "pick " + action.control + " " + action.argument;
+    case Action::Kind::kFocus:
+      return "focus " + action.control;
+    case Action::Kind::kType:
+      return "type " + action.argument;
+    case Action::Kind::kKey:
+      return "key " + action.argument;
+    case Action::Kind::kClose:
+      return "close";
+    case Action::Kind::kSnapshot:
+      return "snapshot";
+  }
+  return {};
+}
+
+TraceSource::TraceSource(ActionSource& actions, std::ostream& out, size_t listWindow)
+    : actions_(actions), out_(out), listWindow_(listWindow) {}
+
+std::optional<Action> TraceSource::Next(const FormSnapshot& shown) {
+  if (std::string form = DescribeForm(shown, listWindow_); form != lastForm_) {
+    out_ << "\n" << form;
+    lastForm_ = std::move(form);
+  }
+  std::optional<Action> action = actions_.Next(shown);
+  if (action) out_ << "> " << Printable(ActionText(*action)) << "\n";
+  return action;
 }
 
 }  // namespace ponderix::sim

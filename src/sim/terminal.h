@@ -20,8 +20,6 @@ class TerminalSource : public ActionSource {
 
   std::optional<Action> Next(const FormSnapshot& shown) override;
   void Rejected(const ScriptError& error) override;
-  // Prints a message box, a host message or a web page as it happens.
-  void Show(const Event& event);
   // True once the person typed quit or ended the input.
   bool quit() const { return quit_; }
 
@@ -36,5 +34,26 @@ class TerminalSource : public ActionSource {
   std::optional<Action> lastAction_;
   bool quit_ = false;
 };
+
+// Plays the actions of another source and prints each form (when it changed)
+// and each action as it plays: a script shown as a person would see it.
+class TraceSource : public ActionSource {
+ public:
+  TraceSource(ActionSource& actions, std::ostream& out, size_t listWindow);
+  std::optional<Action> Next(const FormSnapshot& shown) override;
+  void Rejected(const ScriptError& error) override { actions_.Rejected(error); }
+
+ private:
+  ActionSource& actions_;
+  std::ostream& out_;
+  size_t listWindow_;
+  std::string lastForm_;
+};
+
+// A message box, a host message or a web page opened, as a person at a
+// terminal is told of it; nothing for other events.
+void PrintEvent(std::ostream& out, const Event& event);
+// An action as a script line.
+std::string ActionText(const Action& action);
 
 }  // namespace ponderix::sim

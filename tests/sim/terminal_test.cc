@@ -89,7 +89,7 @@ TEST(TerminalSource, WhatAPersonSees) {
     std::ostringstream out;
     TerminalSource terminal(in, out, 10);
     try {
-      RunSession(Assembly(c.parts), terminal, [&terminal](const Event& e) { terminal.Show(e); });
+      RunSession(Assembly(c.parts), terminal, [&out](const Event& e) { PrintEvent(out, e); });
       EXPECT_FALSE(c.quit);
     } catch (const ScriptError&) {
       EXPECT_TRUE(c.quit);

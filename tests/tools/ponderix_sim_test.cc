@@ -107,7 +107,11 @@ TEST_F(PonderixSim, BundledExampleSetsBoltAndWasher) {
   EXPECT_EQ(r.at("snapshots").size(), 3u);
   EXPECT_TRUE(r.at("menuAfterDisconnect").empty());
 
-  const Outcome verbose = Run({"--script", PONDERIX_EXAMPLES "/typical.script", "--verbose"});
+  const Outcome verbose = Run({"--script", PONDERIX_EXAMPLES "/typical.script", "--verbose", "--trace"});
+  EXPECT_THAT(verbose.err, HasSubstr("== Ponderix by Korvanis (frmPonderix), focus on txtDensVal\n"));
+  EXPECT_THAT(verbose.err, HasSubstr("> pick cboComMats steel\n\n== Ponderix"));
+  EXPECT_THAT(verbose.err,
+              HasSubstr("> click btnOK\n\n** message box: \"Part density set to  7.871 g/cm^3\""));
   EXPECT_THAT(verbose.out, HasSubstr("housing.sldprt\n    density 2700 -> 2700 kg/m^3; open, hidden\n"));
   EXPECT_THAT(verbose.out, HasSubstr("References still held by the add-in: 0\n"));
   EXPECT_THAT(verbose.out, HasSubstr("Menu after disconnect: (empty)\n"));

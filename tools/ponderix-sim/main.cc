@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
   std::string scriptPath;
   std::string resultPath;
   bool verbose = false;
+  bool trace = false;
   app.add_option("--scene", scenePath,
                  "Scene file (JSON), - for standard input; the bundled example when absent")
       ->type_name("FILE");
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
   app.add_option("--result", resultPath, "Also write the result as JSON to FILE, - for standard output")
       ->type_name("FILE");
   app.add_flag("--verbose", verbose, "List every document, the references held and both menus");
+  app.add_flag("--trace", trace, "Print each form and each action of the script as it plays");
   app.set_version_flag("--version", std::string("ponderix-sim ") + PONDERIX_VERSION);
   app.footer(kHelpFooter);
   try {
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
 
   // Actions: a script file, piped standard input, or a person at the terminal.
   std::string scriptName = scriptPath;
+  std::unique_ptr<ponderix::sim::ScriptSource> script;
   std::unique_ptr<ponderix::sim::ActionSource> actions;
   ponderix::sim::TerminalSource* terminal = nullptr;
   const bool interactive = scriptPath.empty() && isatty(STDIN_FILENO) != 0;
@@ -163,8 +166,11 @@ int main(int argc, char** argv) {
         std::cerr << "ponderix-sim: cannot read the script " << scriptName << ": " << reason << "\n";
         return kBadInput;
       }
-      actions =
+      script =
           std::make_unique<ponderix::sim::ScriptSource>(ponderix::sim::ScriptSource::FromText(scriptText));
+      if (trace) {
+        actions = std::make_unique<ponderix::sim::TraceSource>(*script, std::cerr, ListWindow());
+      }
     }
   } catch (const ScriptError& e) {
     std::cerr << "ponderix-sim: " << e.Where(scriptName) << "\n";
@@ -174,8 +180,9 @@ int main(int argc, char** argv) {
   ponderix::sim::SessionResult result;
   try {
     std::function<void(const ponderix::sim::Event&)> onEvent;
-    if (terminal) onEvent = [terminal](const ponderix::sim::Event& e) { terminal->Show(e); };
-    result = ponderix::sim::RunSession(scene, *actions, onEvent);
+    if (terminal || trace)
+      onEvent = [](const ponderix::sim::Event& e) { ponderix::sim::PrintEvent(std::cerr, e); };
+    result = ponderix::sim::RunSession(scene, actions ? *actions : *script, onEvent);
   } catch (const ScriptError& e) {
     if (terminal && terminal->quit()) {
       std::cerr << "ponderix-sim: left before the run ended; no density was written\n";
@@ -189,7 +196,7 @@ int main(int argc, char** argv) {
   }
 
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
-  if (terminal) std::cerr << "\n";
+  if (terminal || trace) std::cerr << "\n";
   summary << ponderix::sim::Summarize(result, verbose);
   if (!resultPath.empty()) {
     const std::string json = ponderix::sim::ResultJson(result);
