@@ -152,15 +152,16 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
 namespace {
 
 void PrintDocument(std::ostream& out, const DocumentState& d) {
-  out << "  " << d.path << "\n    density " << Density(d.densityBefore) << " -> " << Density(d.density)
-      << " kg/m^3" << (d.modified ? " (modified)" : "") << "; " << (d.open ? "open" : "not open") << ", "
-      << (d.visible ? "visible" : "hidden") << (d.openBefore != d.open ? " (opened by the run)" : "") << "\n";
+  out << "  " << Printable(d.path) << "\n    density " << Density(d.densityBefore) << " -> "
+      << Density(d.density) << " kg/m^3" << (d.modified ? " (modified)" : "") << "; "
+      << (d.open ? "open" : "not open") << ", " << (d.visible ? "visible" : "hidden")
+      << (d.openBefore != d.open ? " (opened by the run)" : "") << "\n";
 }
 
 void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
   for (const MenuEntry& e : menu) {
-    out << "  type " << e.docType << " \"" << e.path << "\"" << (e.callback ? " -> " + *e.callback : "")
-        << "\n";
+    out << "  type " << e.docType << " \"" << Printable(e.path) << "\""
+        << (e.callback ? " -> " + *e.callback : "") << "\n";
   }
 }
 
@@ -168,7 +169,7 @@ void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
 
 std::string Summarize(const SessionResult& result, bool verbose) {
   std::ostringstream out;
-  out << result.outcomeLine << "\n";
+  out << Printable(result.outcomeLine) << "\n";
   std::vector<const DocumentState*> changed;
   for (const DocumentState& d : result.documents) {
     const bool sameDensity =
@@ -192,9 +193,10 @@ std::string Summarize(const SessionResult& result, bool verbose) {
   out << "Messages:\n";
   if (result.messages.empty()) out << "  (none)\n";
   for (const Message& m : result.messages) {
-    out << "  " << (m.kind == Message::Kind::kHost ? "host" : "box ") << ": \"" << m.text << "\"\n";
+    out << "  " << (m.kind == Message::Kind::kHost ? "host" : "box ") << ": \"" << Printable(m.text)
+        << "\"\n";
   }
-  out << "Active document: " << result.active.value_or("(none)") << "\n";
+  out << "Active document: " << Printable(result.active.value_or("(none)")) << "\n";
   // A reference kept is a fault worth seeing even without --verbose.
   if (verbose || result.heldReferences != 0)
     out << "References still held by the add-in: " << result.heldReferences << "\n";

@@ -30,26 +30,18 @@ At the terminal only:
                        (Ctrl-D does the same)
 )";
 
-}  // namespace
-
-TerminalSource::TerminalSource(std::istream& in, std::ostream& out, size_t listWindow)
-    : in_(in), out_(out), listWindow_(listWindow) {}
-
-// The row to show a long list around: the last row ticked or unticked, else
-// the first ticked row.
-size_t TerminalSource::Around(const FormSnapshot& shown) const {
+// The row to show a long list around: the row the last action ticked or
+// unticked, else the first ticked row.
+size_t RowAround(const FormSnapshot& shown, const std::optional<Action>& last) {
   for (const ControlSnapshot& c : shown.controls) {
     if (c.kind != ControlKind::kCheckList) continue;
-    if (lastAction_ &&
-        (lastAction_->kind == Action::Kind::kTick || lastAction_->kind == Action::Kind::kUntick)) {
-      const auto named = std::find(c.rows.begin(), c.rows.end(), lastAction_->argument);
+    if (last && (last->kind == Action::Kind::kTick || last->kind == Action::Kind::kUntick)) {
+      const auto named = std::find(c.rows.begin(), c.rows.end(), last->argument);
       if (named != c.rows.end()) return static_cast<size_t>(named - c.rows.begin());
-      size_t row = 0;
-      if (std::all_of(lastAction_->argument.begin(), lastAction_->argument.end(),
-                      [](char ch) { return ch >= '0' && ch <= '9'; }) &&
-          lastAction_->argument.size() < 10) {
-        row = std::stoul(lastAction_->argument);
-        if (row < c.rows.size()) return row;
+      const std::string& n = last->argument;
+      if (!n.empty() && n.size() < 10 &&
+          std::all_of(n.begin(), n.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+        if (const size_t row = std::stoul(n); row < c.rows.size()) return row;
       }
     }
     const auto ticked = std::find(c.ticks.begin(), c.ticks.end(), true);
@@ -58,9 +50,14 @@ size_t TerminalSource::Around(const FormSnapshot& shown) const {
   return 0;
 }
 
+}  // namespace
+
+TerminalSource::TerminalSource(std::istream& in, std::ostream& out, size_t listWindow)
+    : in_(in), out_(out), listWindow_(listWindow) {}
+
 std::optional<Action> TerminalSource::Next(const FormSnapshot& shown) {
   // The form again only when the last action changed it.
-  if (std::string form = DescribeForm(shown, listWindow_, Around(shown)); form != lastForm_) {
+  if (std::string form = DescribeForm(shown, listWindow_, RowAround(shown, lastAction_)); form != lastForm_) {
     out_ << "\n" << form;
     lastForm_ = std::move(form);
   }
@@ -147,13 +144,13 @@ TraceSource::TraceSource(ActionSource& actions, std::ostream& out, size_t listWi
     : actions_(actions), out_(out), listWindow_(listWindow) {}
 
 std::optional<Action> TraceSource::Next(const FormSnapshot& shown) {
-  if (std::string form = DescribeForm(shown, listWindow_); form != lastForm_) {
+  if (std::string form = DescribeForm(shown, listWindow_, RowAround(shown, lastAction_)); form != lastForm_) {
     out_ << "\n" << form;
     lastForm_ = std::move(form);
   }
-  std::optional<Action> action = actions_.Next(shown);
-  if (action) out_ << "> " << Printable(ActionText(*action)) << "\n";
-  return action;
+  lastAction_ = actions_.Next(shown);
+  if (lastAction_) out_ << "> " << Printable(ActionText(*lastAction_)) << "\n";
+  return lastAction_;
 }
 
 }  // namespace ponderix::sim

@@ -24,8 +24,6 @@ class TerminalSource : public ActionSource {
   bool quit() const { return quit_; }
 
  private:
-  size_t Around(const FormSnapshot& shown) const;
-
   std::istream& in_;
   std::ostream& out_;
   size_t listWindow_;
@@ -48,6 +46,7 @@ class TraceSource : public ActionSource {
   std::ostream& out_;
   size_t listWindow_;
   std::string lastForm_;
+  std::optional<Action> lastAction_;
 };
 
 // A message box, a host message or a web page opened, as a person at a

@@ -30,7 +30,7 @@ constexpr int kRunFailed = 1;
 constexpr int kBadInput = 2;
 
 constexpr const char* kHelpFooter = R"(Exit status:
-  0  the run ended: refused, cancelled, or the densities were set
+  0  the run ended: refused, cancelled, or the densities were set; or you quit
   1  a host call failed (the result is still written)
   2  bad usage or bad input, or the result could not be written
 
@@ -72,6 +72,26 @@ size_t ListWindow() {
   return rows > 30 ? static_cast<size_t>(rows - 16) : 14;
 }
 
+// A file name or an argument as a message gives it: cut after 80 characters,
+// control characters written as \xNN.
+std::string Shown(std::string_view text) {
+  const std::string quoted = ponderix::sim::QuoteInput(text);
+  return quoted.substr(1, quoted.size() - 2);
+}
+
+// The argument parser's message, with each long argument it quotes cut short.
+std::string ParserMessage(std::string message, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.empty()) continue;
+    const std::string shown = Shown(arg);
+    for (size_t at = message.find(arg); at != std::string::npos; at = message.find(arg, at + shown.size())) {
+      message.replace(at, arg.size(), shown);
+    }
+  }
+  return ponderix::sim::Printable(message);
+}
+
 // Writes the result and makes sure it reached the file.
 bool WriteAll(std::ostream& out, const std::string& text) {
   out << text;
@@ -106,7 +126,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "ponderix-sim: " << e.what() << "\nponderix-sim: --help lists the options\n";
+    std::cerr << "ponderix-sim: " << ParserMessage(e.what(), argc, argv)
+              << "\nponderix-sim: --help lists the options\n";
     return kBadInput;
   }
   if (scenePath == "-" && (scriptPath.empty() || scriptPath == "-")) {
@@ -118,11 +139,11 @@ int main(int argc, char** argv) {
   std::string sceneText = ponderix::sim::kExampleScene;
   const std::string sceneName = scenePath.empty()  ? "bundled example scene"
                                 : scenePath == "-" ? "standard input"
-                                                   : scenePath;
+                                                   : Shown(scenePath);
   if (!scenePath.empty()) {
     sceneText.clear();
     if (const std::string reason = ReadFile(scenePath, sceneText); !reason.empty()) {
-      std::cerr << "ponderix-sim: cannot read the scene " << scenePath << ": " << reason << "\n";
+      std::cerr << "ponderix-sim: cannot read the scene " << sceneName << ": " << reason << "\n";
       return kBadInput;
     }
   }
@@ -139,14 +160,15 @@ int main(int argc, char** argv) {
   if (!resultPath.empty() && resultPath != "-") {
     resultFile.open(resultPath, std::ios::binary | std::ios::trunc);
     if (!resultFile) {
-      std::cerr << "ponderix-sim: cannot write the result " << resultPath << ": " << std::strerror(errno)
-                << "\n";
+      const int error = errno;
+      std::cerr << "ponderix-sim: cannot write the result " << Shown(resultPath) << ": "
+                << std::strerror(error) << "\n";
       return kBadInput;
     }
   }
 
   // Actions: a script file, piped standard input, or a person at the terminal.
-  std::string scriptName = scriptPath;
+  std::string scriptName = Shown(scriptPath);
   std::unique_ptr<ponderix::sim::ScriptSource> script;
   std::unique_ptr<ponderix::sim::ActionSource> actions;
   ponderix::sim::TerminalSource* terminal = nullptr;
@@ -203,7 +225,7 @@ int main(int argc, char** argv) {
     if (!WriteAll(resultPath == "-" ? std::cout : resultFile, json)) {
       const int error = errno;
       std::cerr << "ponderix-sim: cannot write the result "
-                << (resultPath == "-" ? std::string("to standard output") : resultPath) << ": "
+                << (resultPath == "-" ? std::string("to standard output") : Shown(resultPath)) << ": "
                 << std::strerror(error) << "\n";
       return kBadInput;
     }
