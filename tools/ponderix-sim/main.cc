@@ -4,7 +4,8 @@
 // "Ponderix" command through the installed menu, plays the user's actions
 // from a script, standard input or a person at the terminal, disconnects, and
 // prints what happened. Exit status: 0 when the run ended (refused, cancelled
-// or completed), 1 when a host call failed, 2 for bad usage or bad input.
+// or completed) or the person quit, 1 when a host call failed, 2 for bad usage,
+// bad input, or a result that could not be written.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
