@@ -9,6 +9,9 @@
 //  - a control that takes the focus (a click on a button, check box, list or
 //    drop-down; Tab) first lets the text box that loses it run its Exit event,
 //    and the click follows; labels take no focus;
+//  - an Exit that sets its refusal flag keeps the focus in the text box, with
+//    the box's text selected, and the click or pick that tried to take the
+//    focus does nothing;
 //  - KeyDown gives the virtual-key code; Tab then moves the focus to the next
 //    tab stop, while Enter and Esc do nothing more (no default or cancel button);
 //  - the close box ends the modal show without running any handler.
@@ -97,8 +100,9 @@ class FormEvents {
   virtual ~FormEvents() = default;
   virtual void Click(std::string_view /*control*/) {}
   virtual void Change(std::string_view /*control*/) {}
-  // The text box `control` loses the focus; setting `cancel` keeps it there.
-  virtual void Exit(std::string_view /*control*/, bool& /*cancel*/) {}
+  // The text box `control` loses the focus to the control `next` ("" when it
+  // is none of the form's); setting `cancel` keeps it there.
+  virtual void Exit(std::string_view /*control*/, std::string_view /*next*/, bool& /*cancel*/) {}
   virtual void KeyDown(std::string_view /*control*/, int /*keyCode*/, int /*shift*/) {}
 };
 

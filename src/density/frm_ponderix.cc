@@ -94,35 +94,42 @@ void frmPonderix::cboDensUnits_Change() {
   ShowDisplayDensity();
 }
 
-void frmPonderix::AcceptDensVal() {
+bool frmPonderix::AcceptDensVal() {
   const auto value = ParseLocaleNumber(form_->TextBox("txtDensVal").Text(), toolkit_.DecimalSeparator());
-  // Not a number here, or one whose density in kg/m^3 no double holds: keep
-  // the last accepted values and show them again.
-  if (!value || !ApplyAcceptRule(run_, *value)) {
-    ShowDisplayDensity();
-    return;
-  }
+  // Not a number here, or one whose density in kg/m^3 no double holds.
+  if (!value || !ApplyAcceptRule(run_, *value)) return false;
   auto& mats = form_->DropDown("cboComMats");
   comMatsArmed = false;
   mats.SetListIndex(0);
   mats.SetBackColour(comMatColors[0]);
   comMatsArmed = true;
+  return true;
 }
 
 void frmPonderix::txtDensVal_KeyDown(int KeyCode, int /*Shift*/) {
   auto& box = form_->TextBox("txtDensVal");
   if (KeyCode == kKeyTab || KeyCode == kKeyEnter) {
-    if (const auto value = ParseLeadingNumber(box.Text())) {
-      box.SetText(FormatLocaleNumber(*value, toolkit_.DecimalSeparator()));
-      AcceptDensVal();
-    } else {
-      ShowDisplayDensity();  // too large for a double: nothing is accepted
-    }
+    const auto value = ParseLeadingNumber(box.Text());
+    if (value) box.SetText(FormatLocaleNumber(*value, toolkit_.DecimalSeparator()));
+    // A number too large for a double, or for a double in kg/m^3: the keys
+    // never fail, so the box shows the last accepted value again.
+    if (!value || !AcceptDensVal()) ShowDisplayDensity();
   }
   if (KeyCode == kKeyEsc) ShowDisplayDensity();
 }
 
-void frmPonderix::txtDensVal_Exit(bool& /*Cancel*/) { AcceptDensVal(); }
+void frmPonderix::txtDensVal_Exit(bool& Cancel, std::string_view next) {
+  if (AcceptDensVal()) return;
+  // Text we cannot read must not let OK write the last accepted value in its
+  // place: the focus stays for the user to retype it. Cancel writes nothing,
+  // so it gets through; the box shows the last accepted value again, which is
+  // what OK would write should the press on Cancel not end in a click.
+  if (next == "btnCancel") {
+    ShowDisplayDensity();
+  } else {
+    Cancel = true;
+  }
+}
 
 void frmPonderix::btnOK_Click() { form_->Hide(); }
 
@@ -151,8 +158,8 @@ void frmPonderix::Change(std::string_view control) {
   }
 }
 
-void frmPonderix::Exit(std::string_view control, bool& cancel) {
-  if (control == "txtDensVal") txtDensVal_Exit(cancel);
+void frmPonderix::Exit(std::string_view control, std::string_view next, bool& cancel) {
+  if (control == "txtDensVal") txtDensVal_Exit(cancel, next);
 }
 
 void frmPonderix::KeyDown(std::string_view control, int keyCode, int shift) {

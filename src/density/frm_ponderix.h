@@ -34,13 +34,15 @@ class frmPonderix : public FormEvents {
   void btnCancel_Click();
   void cboComMats_Change();
   void cboDensUnits_Change();
-  void txtDensVal_Exit(bool& Cancel);
+  // Refuses to let the focus go while the box holds text that is not a
+  // number here, unless it goes to Cancel.
+  void txtDensVal_Exit(bool& Cancel, std::string_view next);
   void txtDensVal_KeyDown(int KeyCode, int Shift);
   void lblWebLink_Click();
 
   void Click(std::string_view control) override;
   void Change(std::string_view control) override;
-  void Exit(std::string_view control, bool& cancel) override;
+  void Exit(std::string_view control, std::string_view next, bool& cancel) override;
   void KeyDown(std::string_view control, int keyCode, int shift) override;
 
   bool comMatsArmed = false;
@@ -49,7 +51,8 @@ class frmPonderix : public FormEvents {
   std::array<Colour, 5> comMatColors{};
 
  private:
-  void AcceptDensVal();
+  // False, with nothing changed, when the box's text is no number that can be accepted.
+  bool AcceptDensVal();
   // The value box shows displayDensity.
   void ShowDisplayDensity();
 

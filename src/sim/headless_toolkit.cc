@@ -418,7 +418,7 @@ class HeadlessForm : public Form {
     if (target == focus_) return true;
     if (shown_ && !focus_.empty() && controls_.at(focus_)->layout().kind == ControlKind::kTextBox) {
       bool cancel = false;
-      events_.Exit(focus_, cancel);
+      events_.Exit(focus_, target, cancel);
       if (cancel) return false;
     }
     focus_ = target;

@@ -33,7 +33,8 @@ namespace ponderix::win32 {
 
 namespace {
 
-// Sent to a form to give the focus back to a text box whose Exit refused to let it go.
+// Sent to a form to give the focus back to a text box whose Exit refused to
+// let it go after the focus had already gone.
 constexpr UINT kRefocusMessage = WM_APP + 1;
 constexpr wchar_t kDefaultFace[] = L"Tahoma";
 constexpr double kDefaultPoints = 8.25;
@@ -186,6 +187,8 @@ class Win32Form final : public Form {
   void Guarded(const std::function<void()>& handler) noexcept;
   // Focus wanted before the form is shown.
   void SetPendingFocus(HWND control) { pendingFocus_ = control; }
+  // Gives `control` the focus, first asking the text box that has it (LetGo).
+  void FocusControl(HWND control);
   void Repaint(HWND control) const { InvalidateRect(control, nullptr, TRUE); }
 
   static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -206,6 +209,12 @@ class Win32Form final : public Form {
   void DrawDropItem(const DRAWITEMSTRUCT& item);
   LRESULT HandleControl(Win32Control& control, UINT message, WPARAM wParam, LPARAM lParam);
   void MoveFocus(HWND from, bool backwards);
+  // Whether the text box that has the focus lets it go to `next`: its Exit
+  // runs now, before anything moves, so that a refusal keeps the focus there
+  // (text selected) and the caller drops the action that wanted the focus.
+  bool LetGo(HWND next);
+  void RaiseExit(Win32Control& box, HWND next, bool& cancel);
+  void SelectText(HWND box) const { SendMessageW(box, EM_SETSEL, 0, -1); }
 
   Win32Toolkit& toolkit_;
   FormLayout layout_;
@@ -217,6 +226,7 @@ class Win32Form final : public Form {
   std::map<COLORREF, UniqueGdiObject> brushes_;
   HWND pendingFocus_ = nullptr;
   HWND savedFocus_ = nullptr;  // the control to get the focus back when the form is activated again
+  HWND exited_ = nullptr;      // a text box whose Exit ran for the focus move under way
   bool ownerDisabled_ = false;
   bool running_ = false;
   std::exception_ptr failure_;
@@ -260,7 +270,7 @@ class Win32Toolkit final : public Toolkit {
 
 void Win32Control::SetFocus() {
   if (IsWindowVisible(form_.window())) {
-    ::SetFocus(window_);
+    form_.FocusControl(window_);
   } else {
     form_.SetPendingFocus(window_);
   }
@@ -659,7 +669,33 @@ void Win32Form::Guarded(const std::function<void()>& handler) noexcept {
 
 void Win32Form::MoveFocus(HWND from, bool backwards) {
   const HWND next = GetNextDlgTabItem(window_.get(), from, backwards ? TRUE : FALSE);
-  if (next) ::SetFocus(next);
+  if (next) FocusControl(next);
+}
+
+void Win32Form::FocusControl(HWND control) {
+  if (!LetGo(control)) return;
+  ::SetFocus(control);
+  exited_ = nullptr;
+}
+
+bool Win32Form::LetGo(HWND next) {
+  const HWND focus = GetFocus();
+  Win32Control* box = ByWindow(focus);
+  if (!box || box->layout().kind != ControlKind::kTextBox || focus == next) return true;
+  bool cancel = false;
+  RaiseExit(*box, next, cancel);
+  if (cancel) {
+    SelectText(focus);
+    return false;
+  }
+  exited_ = focus;
+  return true;
+}
+
+void Win32Form::RaiseExit(Win32Control& box, HWND next, bool& cancel) {
+  const Win32Control* to = ByWindow(next);
+  const std::string nextName = to ? to->layout().name : std::string();
+  Guarded([&] { events_.Exit(box.layout().name, nextName, cancel); });
 }
 
 LRESULT CALLBACK Win32Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -693,7 +729,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NEXTDLGCTL:
       // As a dialog does: a given control, or the next or previous tab stop.
       if (LOWORD(lParam)) {
-        ::SetFocus(reinterpret_cast<HWND>(wParam));
+        FocusControl(reinterpret_cast<HWND>(wParam));
       } else {
         MoveFocus(GetFocus(), wParam != 0);
       }
@@ -713,6 +749,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kRefocusMessage:
       ::SetFocus(reinterpret_cast<HWND>(wParam));
+      SelectText(reinterpret_cast<HWND>(wParam));
       return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
@@ -858,15 +895,29 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
       // Eaten, so that an edit does not beep and a list does not search for them.
       if (key == L'\t' || (textBox && (key == L'\r' || key == 0x1B || key == L'\n'))) return 0;
       break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      // A press on a control that takes the focus asks the text box first;
+      // a refused press is dropped, so its release clicks and picks nothing.
+      if (control.layout().kind != ControlKind::kLabel) {
+        if (!LetGo(window)) return 0;
+        const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        exited_ = nullptr;
+        return result;
+      }
+      break;
     case WM_KILLFOCUS:
       if (textBox) {
         const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
         const auto next = reinterpret_cast<HWND>(wParam);
-        if (next && next != window && IsChild(window_.get(), next)) {
+        // Any other way the focus went (it has gone already): ask now, and
+        // bring it back when refused.
+        if (exited_ != window && next && next != window && IsChild(window_.get(), next)) {
           bool cancel = false;
-          Guarded([&] { events_.Exit(name, cancel); });
+          RaiseExit(control, next, cancel);
           if (cancel) PostMessageW(window_.get(), kRefocusMessage, reinterpret_cast<WPARAM>(window), 0);
         }
+        if (exited_ == window) exited_ = nullptr;
         return result;
       }
       break;

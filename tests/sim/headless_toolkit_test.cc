@@ -21,8 +21,8 @@ class Recorder : public FormEvents {
  public:
   void Click(std::string_view control) override { log.push_back("Click " + std::string(control)); }
   void Change(std::string_view control) override { log.push_back("Change " + std::string(control)); }
-  void Exit(std::string_view control, bool& cancel) override {
-    log.push_back("Exit " + std::string(control));
+  void Exit(std::string_view control, std::string_view next, bool& cancel) override {
+    log.push_back("Exit " + std::string(control) + " " + std::string(next));
     if (cancelExits > 0) {
       --cancelExits;
       cancel = true;
@@ -119,7 +119,7 @@ TEST_F(HeadlessFormTest, ExitRunsFirstAndItsCancelSwallowsTheAction) {
       events_ = Recorder();
       events_.cancelExits = cancel ? 1 : 0;
       Show("type 5\n" + c.action + "\nsnapshot\nclose\n");
-      Log expected = {"Exit txt"};
+      Log expected = {"Exit txt " + c.target};
       if (!cancel) expected.insert(expected.end(), c.events.begin(), c.events.end());
       EXPECT_EQ(events_.log, expected);
       EXPECT_EQ(Snap(0).focus, cancel ? "txt" : c.target);
@@ -136,7 +136,7 @@ TEST_F(HeadlessFormTest, ExitRunsFirstAndItsCancelSwallowsTheAction) {
 // item's text wins over an index: "0" is the second item.
 TEST_F(HeadlessFormTest, ChangeOnlyWhenTheSelectionChanges) {
   Show("pick cbo 0\npick cbo 1\npick cbo 0\npick cbo steel\nsnapshot\nclose\n");
-  EXPECT_THAT(events_.log, ElementsAre("Exit txt", "Change cbo", "Change cbo"));
+  EXPECT_THAT(events_.log, ElementsAre("Exit txt cbo", "Change cbo", "Change cbo"));
   EXPECT_EQ(Control(0, "cbo").index, 0);
 
   events_ = Recorder();
@@ -162,7 +162,7 @@ TEST_F(HeadlessFormTest, TabFollowsTabIndexOverReachableStopsAndWraps) {
   EXPECT_THAT(focus, ElementsAre("ok", "chk", "cbo", "list", "txt"));
   // KeyDown reaches the control that has the focus before Tab moves it on.
   EXPECT_THAT(Log(events_.log.begin(), events_.log.begin() + 3),
-              ElementsAre("KeyDown txt 9", "Exit txt", "KeyDown ok 9"));
+              ElementsAre("KeyDown txt 9", "Exit txt ok", "KeyDown ok 9"));
 }
 
 TEST_F(HeadlessFormTest, CloseEndsTheShowWithoutAnyHandler) {

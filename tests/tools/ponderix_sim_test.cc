@@ -289,6 +289,21 @@ TEST_F(PonderixSim, DensitiesRoundTripBitForBit) {
   }
 }
 
+// Text the dialog cannot read keeps the focus and drops OK and the pick: the
+// bolt gets what was typed at last, never its old density in its place.
+TEST_F(PonderixSim, UnreadableTextIsRefusedUntilRetyped) {
+  const Outcome o = Run({"--result", "-"},
+                        "click cmdOK\ntype 8,9\nclick btnOK\npick cboComMats steel\nsnapshot\n"
+                        "type 8.5\nclick btnOK\n");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json r = nlohmann::json::parse(o.out);
+  const nlohmann::json& form = r.at("snapshots").at(0);
+  EXPECT_EQ(form.at("focus"), "txtDensVal");
+  EXPECT_EQ(form.at("controls").at("txtDensVal").at("text"), "8,9");
+  EXPECT_EQ(form.at("controls").at("cboComMats").at("index"), 0);
+  EXPECT_EQ(DensityOf(r, "Parts\\bolt.sldprt"), 8500);
+}
+
 // What a user types is not checked for UTF-8; the result must still be JSON.
 TEST_F(PonderixSim, InvalidUtf8TypedIntoATextBoxStillGivesJson) {
   const Outcome o = Run({"--result", ResultPath()},

@@ -121,13 +121,36 @@ const Run kRuns[] = {
        boxes.push_back(MessageText(box));
        PressOk(box);
      }},
-    {"cancelled run",
-     {"click cmdOK", "click btnCancel"},
+    {"unreadable text is refused until retyped",
+     {"click cmdOK", "type 8,9", "click btnOK", "pick cboComMats steel", "type 8.5", "click btnOK"},
+     {"C:\\Work\\Pump\\Parts\\bolt.sldprt"},
+     [](std::vector<std::wstring>& boxes) {
+       HWND form = Form(L"pump.sldasm");
+       Click(form, PartLayout(), "cmdOK");
+       form = Form(L"Ponderix by Korvanis");
+       Type(form, DensityLayout(), "txtDensVal", L"8,9");
+       Click(form, DensityLayout(), "btnOK");
+       Pick(form, DensityLayout(), "cboComMats", 1);
+       if (!IsWindowVisible(form) || FocusedControl(form, DensityLayout()) != "txtDensVal" ||
+           Text(form, DensityLayout(), "txtDensVal") != L"8,9" ||
+           ListIndex(form, DensityLayout(), "cboComMats") != 0) {
+         throw UiDriverError("the refused text let the focus go");
+       }
+       Type(form, DensityLayout(), "txtDensVal", L"8.5");
+       Click(form, DensityLayout(), "btnOK");
+       const HWND box = WaitForMessageBox(kWaitMs);
+       if (!box) throw UiDriverError("the result message did not appear");
+       boxes.push_back(MessageText(box));
+       PressOk(box);
+     }},
+    {"cancelled with text the dialog cannot read",
+     {"click cmdOK", "type 8,9", "click btnCancel"},
      {},
      [](std::vector<std::wstring>& /*boxes*/) {
        HWND form = Form(L"pump.sldasm");
        Click(form, PartLayout(), "cmdOK");
        form = Form(L"Ponderix by Korvanis");
+       Type(form, DensityLayout(), "txtDensVal", L"8,9");
        Click(form, DensityLayout(), "btnCancel");
      }},
 };

@@ -41,8 +41,12 @@ class Recorder final : public FormEvents {
     }
   }
   void Change(std::string_view control) override { log.push_back("Change " + std::string(control)); }
-  void Exit(std::string_view control, bool& /*cancel*/) override {
-    log.push_back("Exit " + std::string(control));
+  void Exit(std::string_view control, std::string_view next, bool& cancel) override {
+    log.push_back("Exit " + std::string(control) + " " + std::string(next));
+    if (refuseExits > 0) {
+      --refuseExits;
+      cancel = true;
+    }
   }
   void KeyDown(std::string_view control, int keyCode, int shift) override {
     log.push_back("KeyDown " + std::string(control) + " " + std::to_string(keyCode) + " " +
@@ -52,6 +56,7 @@ class Recorder final : public FormEvents {
   std::vector<std::string> log;
   std::vector<std::string> hideOn;
   std::string throwOn;
+  int refuseExits = 0;
   Form* form = nullptr;
 };
 
@@ -120,7 +125,7 @@ const Test kExitBeforeClick("Toolkit.TextBoxExitRunsBeforeTheButtonsClick", [](C
   });
   check.Equal(error, std::string(), "driver");
   check.Equal(typed, std::wstring(L"7.85"), "typed text");
-  check.Equal(Join(d.events.log), Join({"Exit txtDensVal", "Click btnOK"}), "events");
+  check.Equal(Join(d.events.log), Join({"Exit txtDensVal btnOK", "Click btnOK"}), "events");
   check.Equal(d.form->TextBox("txtDensVal").Text(), std::string("7.85"), "text read through the contract");
 });
 
@@ -149,7 +154,43 @@ const Test kRealMouseClick("Toolkit.RealMouseClickAlsoExitsFirst", [](Check& che
     if (!WaitUntilHidden(form, kWaitMs)) throw UiDriverError("the click did not reach OK");
   });
   check.Equal(error, std::string(), "driver");
-  check.Equal(Join(d.events.log), Join({"Exit txtDensVal", "Click btnOK"}), "events");
+  check.Equal(Join(d.events.log), Join({"Exit txtDensVal btnOK", "Click btnOK"}), "events");
+});
+
+// A refused Exit keeps the focus in the box with its text selected; the
+// press on OK (BM_CLICK presses and releases) and the pick are dropped.
+const Test kRefusedExit("Toolkit.RefusedExitKeepsTheFocusAndDropsTheClick", [](Check& check) {
+  DensityForm d;
+  d.events.hideOn = {"btnOK"};
+  d.events.refuseExits = 2;
+  std::vector<std::string> after;  // focus, selection, shown and unit after each refused action
+  const std::string error = ShowDriven(*d.form, [&] {
+    const HWND form = WaitForForm(L"Ponderix by Korvanis", kWaitMs);
+    if (!form) throw UiDriverError("the density dialog did not appear");
+    Focus(form, d.layout, "txtDensVal");
+    Type(form, d.layout, "txtDensVal", L"8,9");
+    const auto note = [&] {
+      DWORD start = 9, end = 9;
+      SendMessageW(ControlWindow(form, d.layout, "txtDensVal"), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+      after.push_back(FocusedControl(form, d.layout) + " " + std::to_string(start) + "-" +
+                      std::to_string(end) + (IsWindowVisible(form) ? " shown" : " hidden") + " unit " +
+                      std::to_string(ListIndex(form, d.layout, "cboDensUnits")));
+    };
+    Click(form, d.layout, "btnOK");
+    note();
+    Pick(form, d.layout, "cboDensUnits", 4);
+    note();
+    Click(form, d.layout, "btnOK");
+    if (!WaitUntilHidden(form, kWaitMs)) throw UiDriverError("OK did not end the show");
+  });
+  check.Equal(error, std::string(), "driver");
+  const std::string kept = "txtDensVal 0-3 shown unit 1";
+  check.Equal(Join(after), Join({kept, kept}), "after each refused action");
+  check.Equal(
+      Join(d.events.log),
+      Join({"Exit txtDensVal btnOK", "Exit txtDensVal cboDensUnits", "Exit txtDensVal btnOK", "Click btnOK"}),
+      "events");
 });
 
 const Test kListChange("Toolkit.DropDownChangeOnlyForRealChanges", [](Check& check) {
@@ -175,7 +216,8 @@ const Test kListChange("Toolkit.DropDownChangeOnlyForRealChanges", [](Check& che
   check.Equal(error, std::string(), "driver");
   check.Equal(shown, 3, "picked item");
   check.Equal(mats.ListIndex(), 3, "index read through the contract");
-  check.Equal(Join(d.events.log), Join({"Exit txtDensVal", "Exit txtDensVal", "Change cboComMats"}),
+  check.Equal(Join(d.events.log),
+              Join({"Exit txtDensVal cboComMats", "Exit txtDensVal cboComMats", "Change cboComMats"}),
               "the box is left first; only the real pick is a change");
 });
 
@@ -207,8 +249,8 @@ const Test kKeys("Toolkit.TabOrderAndKeysWithoutDefaultButtons", [](Check& check
   check.Equal(Join(focus), Join({"txtDensVal", "btnOK", "btnCancel", "txtDensVal"}), "tab order");
   check.True(shownAfterKeys, "Enter and Esc leave the form open");
   check.Equal(Join(d.events.log),
-              Join({"KeyDown txtDensVal 9 0", "Exit txtDensVal", "KeyDown txtDensVal 13 0",
-                    "KeyDown txtDensVal 27 0", "KeyDown txtDensVal 65 0", "Exit txtDensVal"}),
+              Join({"KeyDown txtDensVal 9 0", "Exit txtDensVal btnOK", "KeyDown txtDensVal 13 0",
+                    "KeyDown txtDensVal 27 0", "KeyDown txtDensVal 65 0", "Exit txtDensVal btnOK"}),
               "events: Enter and Esc click nothing");
 });
 

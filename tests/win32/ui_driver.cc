@@ -223,6 +223,8 @@ void Tick(HWND form, const FormLayout& layout, int row, bool ticked) {
 void Pick(HWND form, const FormLayout& layout, std::string_view control, int index) {
   const HWND window = Usable(form, layout, control);
   Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+  // A text box that refused to let the focus go keeps it: the list never opened.
+  if (FocusedWindow(form) != window) return;
   if (Send(window, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR && index >= 0) {
     throw UiDriverError("no item " + std::to_string(index) + " in " + std::string(control));
   }

@@ -56,7 +56,8 @@ void Click(HWND form, const FormLayout& layout, std::string_view control);
 void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked);
 void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
 // A user's pick in a drop-down: the focus moves to it (so a text box's Exit
-// runs first), the item is selected and CBN_SELCHANGE goes to the form.
+// runs first), the item is selected and CBN_SELCHANGE goes to the form; when
+// the focus stays where it was, nothing is picked.
 void Pick(HWND form, const FormLayout& layout, std::string_view control, int index);
 void Focus(HWND form, const FormLayout& layout, std::string_view control);
 // Replaces the text of a text box (WM_SETTEXT).
