@@ -11,7 +11,9 @@
 //    and the click follows; labels take no focus;
 //  - KeyDown gives the virtual-key code; Tab then moves the focus to the next
 //    tab stop, while Enter and Esc do nothing more (no default or cancel button);
-//  - the close box ends the modal show without running any handler.
+//  - the close box ends the modal show without running any handler;
+//  - a request to quit the application (WM_QUIT) ends the modal show too, and
+//    the show says so, so that the run can end as a Cancel would.
 #pragma once
 
 #include <cstdint>
@@ -149,12 +151,17 @@ class LabelControl : public virtual Control {
   virtual void SetCaption(const std::string& caption) = 0;
 };
 
+// How a modal show ended: hidden (by a handler, or the close box), or by a
+// request to quit the application, which stays pending for the host's loop.
+enum class ShowEnd { kHidden, kQuit };
+
 class Form {
  public:
   // Destroying the form unloads it.
   virtual ~Form() = default;
-  // Returns when the form is hidden, or closed through its close box.
-  virtual void ShowModal() = 0;
+  // Returns when the form is hidden, closed through its close box, or the
+  // application is asked to quit.
+  virtual ShowEnd ShowModal() = 0;
   virtual void Hide() = 0;
   virtual void SetTitle(const std::string& title) = 0;
   // The named control of that kind; throws std::logic_error when the layout has none.
