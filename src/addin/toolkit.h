@@ -177,8 +177,9 @@ class Toolkit {
   virtual ~Toolkit() = default;
   // Creates the form from its layout; `events` must outlive it.
   virtual std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) = 0;
-  // A plain message box with an OK button only and no caption of the caller's.
-  virtual void ShowMessageBox(const std::string& text) = 0;
+  // A plain message box with an OK button only and no caption of the caller's;
+  // like a form's modal show, it says whether a request to quit ended it.
+  virtual ShowEnd ShowMessageBox(const std::string& text) = 0;
   // A monotonic clock in seconds.
   virtual double Seconds() = 0;
   // Lets pending window events run.

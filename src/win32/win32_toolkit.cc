@@ -256,8 +256,14 @@ class Win32Toolkit final : public Toolkit {
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
-  void ShowMessageBox(const std::string& text) override {
+  ShowEnd ShowMessageBox(const std::string& text) override {
     MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, MB_OK);
+    // The box's own loop ends on WM_QUIT and posts it again: taken here to
+    // tell, and passed on once more for the host's loop.
+    MSG quit{};
+    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
+    PostQuitMessage(static_cast<int>(quit.wParam));
+    return ShowEnd::kQuit;
   }
   double Seconds() override { return static_cast<double>(GetTickCount64()) / 1000.0; }
   void ProcessPendingEvents() override;

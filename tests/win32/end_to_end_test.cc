@@ -157,6 +157,21 @@ const Run kRuns[] = {
        PostQuit(form, 9);
      },
      9},
+    {"quit during the result message",
+     {"click cmdOK", "pick cboComMats steel", "click btnCancel"},
+     {},
+     [](std::vector<std::wstring>& /*boxes*/) {
+       HWND form = Form(L"pump.sldasm");
+       Click(form, PartLayout(), "cmdOK");
+       form = Form(L"Ponderix by Korvanis");
+       Pick(form, DensityLayout(), "cboComMats",
+            IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
+       Click(form, DensityLayout(), "btnOK");
+       const HWND box = WaitForMessageBox(kWaitMs);
+       if (!box) throw UiDriverError("the result message did not appear");
+       PostQuit(box, 11);
+     },
+     11},
 };
 
 sim::SessionResult Simulate(const sim::Scene& scene, const std::vector<std::string>& script) {
