@@ -14,7 +14,9 @@
 //    focus does nothing;
 //  - KeyDown gives the virtual-key code; Tab then moves the focus to the next
 //    tab stop, while Enter and Esc do nothing more (no default or cancel button);
-//  - the close box ends the modal show without running any handler.
+//  - the close box ends the modal show without running any handler;
+//  - a request to quit the application (WM_QUIT) ends the modal show too, and
+//    the show says so, so that the run can end as a Cancel would.
 #pragma once
 
 #include <cstdint>
@@ -153,12 +155,17 @@ class LabelControl : public virtual Control {
   virtual void SetCaption(const std::string& caption) = 0;
 };
 
+// How a modal show ended: hidden (by a handler, or the close box), or by a
+// request to quit the application, which stays pending for the host's loop.
+enum class ShowEnd { kHidden, kQuit };
+
 class Form {
  public:
   // Destroying the form unloads it.
   virtual ~Form() = default;
-  // Returns when the form is hidden, or closed through its close box.
-  virtual void ShowModal() = 0;
+  // Returns when the form is hidden, closed through its close box, or the
+  // application is asked to quit.
+  virtual ShowEnd ShowModal() = 0;
   virtual void Hide() = 0;
   virtual void SetTitle(const std::string& title) = 0;
   // The named control of that kind; throws std::logic_error when the layout has none.
@@ -174,8 +181,9 @@ class Toolkit {
   virtual ~Toolkit() = default;
   // Creates the form from its layout; `events` must outlive it.
   virtual std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) = 0;
-  // A plain message box with an OK button only and no caption of the caller's.
-  virtual void ShowMessageBox(const std::string& text) = 0;
+  // A plain message box with an OK button only and no caption of the caller's;
+  // like a form's modal show, it says whether a request to quit ended it.
+  virtual ShowEnd ShowMessageBox(const std::string& text) = 0;
   // A monotonic clock in seconds.
   virtual double Seconds() = 0;
   // Lets pending window events run.

@@ -26,8 +26,11 @@ class frmPonderix : public FormEvents {
   // Fills both lists and the value box from partDensity and userLengthUnit
   // without letting the list reactions run.
   void PrepareDialog();
-  // Modal; returns when OK or Cancel hides the dialog or the close box closes it.
-  void Show() { form_->ShowModal(); }
+  // Modal; returns when OK or Cancel hides the dialog or the close box closes
+  // it. A request to quit the application ends the run as Cancel does.
+  void Show() {
+    if (form_->ShowModal() == ShowEnd::kQuit) run_.continueRun = false;
+  }
   Form& form() { return *form_; }
 
   void btnOK_Click();

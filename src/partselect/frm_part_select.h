@@ -37,7 +37,10 @@ class frmPartSelect : public FormEvents {
 
   bool RunEnded() const { return runEnded_; }
   void PrepareDialog();
-  void Show() { form_->ShowModal(); }
+  // Modal. A request to quit the application ends the run as Cancel does.
+  void Show() {
+    if (form_->ShowModal() == ShowEnd::kQuit) run_.continueRun = false;
+  }
   Form& form() { return *form_; }
 
   void chkNameStyle_Change();

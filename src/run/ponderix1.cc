@@ -82,9 +82,11 @@ void Ponderix1::RunSteps() {
     throw HostError("GetUserPreferenceDoubleValue", "the part's density is not a finite number");
   }
 
-  platform_.toolkit.ShowMessageBox(std::string(kResultMessagePrefix) +
-                                   FormatInvariantNumber(s.displayDensity) + " " +
-                                   s.densUnitNames.at(static_cast<size_t>(s.densUnitIndex)));
+  const ShowEnd shown = platform_.toolkit.ShowMessageBox(
+      std::string(kResultMessagePrefix) + FormatInvariantNumber(s.displayDensity) + " " +
+      s.densUnitNames.at(static_cast<size_t>(s.densUnitIndex)));
+  // The host is shutting down: nothing is written, as after a Cancel.
+  if (shown == ShowEnd::kQuit) return;
   s.partDensity = s.chosenDensity;
   for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
     if (s.partDocs(i)) ++s.partsToWrite;

@@ -403,7 +403,7 @@ class HeadlessForm : public Form {
   HeadlessForm(const HeadlessForm&) = delete;
   HeadlessForm& operator=(const HeadlessForm&) = delete;
 
-  void ShowModal() override;
+  ShowEnd ShowModal() override;
   void Hide() override { shown_ = false; }
   void SetTitle(const std::string& title) override { title_ = title; }
   CheckListControl& CheckList(std::string_view name) override { return Get(name, ControlKind::kCheckList); }
@@ -528,7 +528,8 @@ void HeadlessControl::SetListIndex(int index) {
   form_.Changed(layout_.name);
 }
 
-void HeadlessForm::ShowModal() {
+ShowEnd HeadlessForm::ShowModal() {
+  // A script has no way to quit the application: the show ends when the form is hidden.
   shown_ = true;
   if (focus_.empty()) NextTabStop();
   try {
@@ -547,6 +548,7 @@ void HeadlessForm::ShowModal() {
     if (!toolkit_.scriptError_) toolkit_.scriptError_ = e;
     throw;
   }
+  return ShowEnd::kHidden;
 }
 
 void HeadlessForm::Perform(Action a) {

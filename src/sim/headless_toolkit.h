@@ -117,7 +117,10 @@ class HeadlessToolkit : public Toolkit {
   HeadlessToolkit(SimHost& host, ActionSource& actions, std::string decimalSeparator = ".");
 
   std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) override;
-  void ShowMessageBox(const std::string& text) override { host_.RecordBox(text); }
+  ShowEnd ShowMessageBox(const std::string& text) override {
+    host_.RecordBox(text);
+    return ShowEnd::kHidden;
+  }
   // A virtual clock that pending events move on by 10 ms: waits are exact and instant.
   double Seconds() override { return clock_; }
   void ProcessPendingEvents() override { clock_ += 0.01; }

@@ -1,10 +1,11 @@
 // The native dialog toolkit. A form is a popup window of our own class with
 // standard controls (STATIC, BUTTON, EDIT, COMBOBOX, a ListView with check
-// boxes), placed from the layout's points at 96 dots per inch. Its modal show
-// runs its own message loop with the owner disabled, like a modal dialog, but
-// without the dialog manager: Enter and Esc have no dialog-wide meaning, and
-// Tab is handled by every control's subclass, so that keys sent straight to a
-// control behave as keys typed by the user.
+// boxes), placed from the layout's points at the owner window's dots per inch
+// and centred on the owner's monitor. Its modal show runs its own message
+// loop with the owner disabled, like a modal dialog, but without the dialog
+// manager: Enter and Esc have no dialog-wide meaning, and Tab is handled by
+// every control's subclass, so that keys sent straight to a control behave as
+// keys typed by the user.
 //
 // Handlers run inside window procedures, where no exception may pass: the
 // first one is kept, the modal loop ends and ShowModal rethrows it.
@@ -38,8 +39,24 @@ namespace {
 constexpr UINT kRefocusMessage = WM_APP + 1;
 constexpr wchar_t kDefaultFace[] = L"Tahoma";
 constexpr double kDefaultPoints = 8.25;
+constexpr int kBaseDpi = 96;  // the pixel sizes below are for this
 
-int Pixels(double points) { return static_cast<int>(std::lround(points * 96.0 / 72.0)); }
+// The dots per inch a form owned by `owner` is laid out at: the owner's, as a
+// DPI-aware host has them (GetDpiForWindow, which Windows before 10 lacks),
+// else the device's.
+int DpiFor(HWND owner) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (owner && getDpiForWindow) {
+    const UINT dpi = getDpiForWindow(owner);
+    if (dpi > 0) return static_cast<int>(dpi);
+  }
+  const HDC dc = GetDC(owner);
+  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+  if (dc) ReleaseDC(owner, dc);
+  return dpi > 0 ? dpi : kBaseDpi;
+}
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;
@@ -169,7 +186,7 @@ class Win32Form final : public Form {
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
 
-  void ShowModal() override;
+  ShowEnd ShowModal() override;
   void Hide() override;
   void SetTitle(const std::string& title) override { SetWindowTextW(window_.get(), Widen(title).c_str()); }
   CheckListControl& CheckList(std::string_view name) override { return Find(name, ControlKind::kCheckList); }
@@ -180,6 +197,9 @@ class Win32Form final : public Form {
 
   HWND window() const { return window_.get(); }
   FormEvents& events() { return events_; }
+  // Layout points, and pixels meant for 96 dots per inch, in pixels at the form's.
+  int Px(double points) const { return static_cast<int>(std::lround(points * dpi_ / 72.0)); }
+  int Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
   HFONT FontFor(const Font& font);
   HBRUSH BrushFor(COLORREF colour);
   // Runs a handler from a window procedure: an exception is kept, and the
@@ -220,6 +240,7 @@ class Win32Form final : public Form {
   FormLayout layout_;
   FormEvents& events_;
   HWND owner_;
+  int dpi_;
   UniqueHwnd window_;
   std::vector<std::unique_ptr<Win32Control>> controls_;
   std::map<std::tuple<std::wstring, int, bool>, UniqueGdiObject> fonts_;
@@ -245,8 +266,14 @@ class Win32Toolkit final : public Toolkit {
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
-  void ShowMessageBox(const std::string& text) override {
-    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), nullptr, MB_OK);
+  ShowEnd ShowMessageBox(const std::string& text) override {
+    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, MB_OK);
+    // The box's own loop ends on WM_QUIT and posts it again: taken here to
+    // tell, and passed on once more for the host's loop.
+    MSG quit{};
+    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
+    PostQuitMessage(static_cast<int>(quit.wParam));
+    return ShowEnd::kQuit;
   }
   double Seconds() override { return static_cast<double>(GetTickCount64()) / 1000.0; }
   void ProcessPendingEvents() override;
@@ -385,8 +412,8 @@ void Win32Control::SetCaption(const std::string& caption) {
     }
     RECT rect{};
     GetClientRect(window_, &rect);
-    SetWindowPos(window_, nullptr, 0, 0, GetSystemMetrics(SM_CXMENUCHECK) + 6 + size.cx, rect.bottom,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window_, nullptr, 0, 0, GetSystemMetrics(SM_CXMENUCHECK) + form_.Scaled(6) + size.cx,
+                 rect.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   form_.Repaint(window_);
 }
@@ -397,7 +424,7 @@ void Win32Control::FitDropList() {
   const auto item = static_cast<int>(SendMessageW(window_, CB_GETITEMHEIGHT, 0, 0));
   RECT rect{};
   GetWindowRect(window_, &rect);
-  const int field = static_cast<int>(SendMessageW(window_, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
+  const int field = rect.bottom - rect.top;  // a closed combo box's window is its field
   const int height = std::min(field + std::max(count, 1) * item + 2, GetSystemMetrics(SM_CYSCREEN) / 2);
   SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -415,10 +442,15 @@ void Win32Control::FitCheckListColumn() {
 // ---- Win32Form ----
 
 Win32Form::Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents& events)
-    : toolkit_(toolkit), layout_(layout), events_(events), owner_(GetActiveWindow()) {
+    : toolkit_(toolkit),
+      layout_(layout),
+      events_(events),
+      // The host's top-level window, also when the command came from one of its floating panes.
+      owner_(GetAncestor(GetActiveWindow(), GA_ROOTOWNER)),
+      dpi_(DpiFor(owner_)) {
   constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT rect{0, 0, Pixels(layout_.width), Pixels(layout_.height)};
+  RECT rect{0, 0, Px(layout_.width), Px(layout_.height)};
   AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
   window_.reset(CreateWindowExW(kExStyle, kFormClassName, Widen(layout_.title).c_str(), kStyle, CW_USEDEFAULT,
                                 CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, owner_,
@@ -471,7 +503,7 @@ Win32Control* Win32Form::ByWindow(HWND control) {
 HFONT Win32Form::FontFor(const Font& font) {
   std::wstring face = font.face.empty() ? std::wstring(kDefaultFace) : Widen(font.face);
   const double points = font.points > 0 ? font.points : kDefaultPoints;
-  const int height = -Pixels(points);
+  const int height = -Px(points);
   auto key = std::make_tuple(face, height, font.bold);
   auto found = fonts_.find(key);
   if (found != fonts_.end()) return static_cast<HFONT>(found->second.get());
@@ -514,9 +546,15 @@ void Win32Form::CreateControls() {
       SetWindowTextW(control, Widen(c.caption).c_str());
     }
     if (c.kind == ControlKind::kDropDown) {
-      // The field is as tall as the layout says: its item height plus the 3D edge.
-      const int height = Pixels(c.height);
-      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height - 6);
+      // The field is as tall as the layout says: its item height plus a frame,
+      // which does not grow with the DPI everywhere, so it is measured.
+      const int wanted = Px(c.height);
+      int item = wanted - 6;
+      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+      RECT field{};
+      GetWindowRect(control, &field);
+      item += wanted - (field.bottom - field.top);
+      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
       COMBOBOXINFO info{};
       info.cbSize = sizeof info;
       if (GetComboBoxInfo(control, &info)) made.dropList = info.hwndList;
@@ -530,7 +568,7 @@ void Win32Form::CreateControls() {
       SendMessageW(control, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(Resolve(c.foreColour)));
       LVCOLUMNW column{};
       column.mask = LVCF_WIDTH;
-      column.cx = Pixels(c.width);
+      column.cx = Px(c.width);
       SendMessageW(control, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     }
     if (c.kind == ControlKind::kCheckBox && c.autoSize) made.SetCaption(c.caption);
@@ -542,7 +580,7 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
       WS_CHILD | (c.visible ? WS_VISIBLE : 0) | (c.enabled ? 0 : WS_DISABLED) | (c.tabStop ? WS_TABSTOP : 0);
   DWORD exStyle = 0;
   const wchar_t* className = L"STATIC";
-  int height = Pixels(c.height);
+  int height = Px(c.height);
   switch (c.kind) {
     case ControlKind::kLabel:
       style |= SS_LEFT | SS_NOPREFIX | (c.clickable ? SS_NOTIFY : 0);
@@ -563,7 +601,7 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
     case ControlKind::kDropDown:
       className = L"COMBOBOX";
       style |= CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL;
-      height = Pixels(c.height) * 8;  // the dropped list; fitted to the items as they come
+      height = Px(c.height) * 8;  // the dropped list; fitted to the items as they come
       break;
     case ControlKind::kCheckList:
       className = WC_LISTVIEWW;
@@ -574,7 +612,7 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
   const bool hasCaption =
       c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton || c.kind == ControlKind::kCheckBox;
   const HWND control = CreateWindowExW(exStyle, className, hasCaption ? Widen(c.caption).c_str() : L"", style,
-                                       Pixels(c.left), Pixels(c.top), Pixels(c.width), height, window_.get(),
+                                       Px(c.left), Px(c.top), Px(c.width), height, window_.get(),
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
                                        toolkit_.module(), nullptr);
   if (!control) throw std::runtime_error("cannot create control " + c.name + " of " + layout_.name);
@@ -582,25 +620,28 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
 }
 
 void Win32Form::Place() {
-  // Centred over the owner, or over the work area without one, and kept on screen.
+  // Centred over the owner and kept on the owner's monitor (the nearest one
+  // when the owner is off every screen); without an owner, on the primary one.
   RECT over{};
-  if (!owner_ || !IsWindow(owner_) || !GetWindowRect(owner_, &over)) {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
+  const bool owned = owner_ && IsWindow(owner_) && GetWindowRect(owner_, &over);
+  const HMONITOR monitor = owned ? MonitorFromWindow(owner_, MONITOR_DEFAULTTONEAREST)
+                                 : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  RECT work{};
+  if (GetMonitorInfoW(monitor, &info)) {
+    work = info.rcWork;
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   }
+  if (!owned) over = work;
   RECT self{};
   GetWindowRect(window_.get(), &self);
-  const int width = self.right - self.left;
-  const int height = self.bottom - self.top;
-  int left = over.left + ((over.right - over.left) - width) / 2;
-  int top = over.top + ((over.bottom - over.top) - height) / 2;
-  RECT work{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  left = std::max(static_cast<int>(work.left), std::min(left, static_cast<int>(work.right) - width));
-  top = std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height));
-  SetWindowPos(window_.get(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const POINT at = FormPosition(over, work, self.right - self.left, self.bottom - self.top);
+  SetWindowPos(window_.get(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Win32Form::ShowModal() {
+ShowEnd Win32Form::ShowModal() {
   if (running_) throw std::logic_error(layout_.name + " is already shown");
   failure_ = nullptr;
   running_ = true;
@@ -620,11 +661,11 @@ void Win32Form::ShowModal() {
   }
   if (focus && GetFocus() != focus) ::SetFocus(focus);
   MSG message{};
+  bool quit = false;
   while (running_) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) {
-      // WM_QUIT belongs to the host's loop: end the show and pass it on.
-      PostQuitMessage(static_cast<int>(message.wParam));
+      quit = true;
       Hide();
       break;
     }
@@ -636,11 +677,14 @@ void Win32Form::ShowModal() {
     DispatchMessageW(&message);
   }
   running_ = false;
+  // WM_QUIT belongs to the host's loop: passed on once this one is over.
+  if (quit) PostQuitMessage(static_cast<int>(message.wParam));
   if (failure_) {
     std::exception_ptr failure = failure_;
     failure_ = nullptr;
     std::rethrow_exception(failure);
   }
+  return quit ? ShowEnd::kQuit : ShowEnd::kHidden;
 }
 
 void Win32Form::Hide() {
@@ -758,7 +802,8 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return ColourControl(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MEASUREITEM: {
       auto& measure = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-      if (measure.CtlType == ODT_COMBOBOX) measure.itemHeight = static_cast<UINT>(Pixels(kDefaultPoints) + 4);
+      if (measure.CtlType == ODT_COMBOBOX)
+        measure.itemHeight = static_cast<UINT>(Px(kDefaultPoints) + Scaled(4));
       return TRUE;
     }
     case WM_DRAWITEM: {
@@ -841,7 +886,7 @@ void Win32Form::DrawDropItem(const DRAWITEMSTRUCT& item) {
       SetTextColor(item.hDC, fore);
       SetBkMode(item.hDC, TRANSPARENT);
       RECT rect = item.rcItem;
-      rect.left += 2;
+      rect.left += Scaled(2);
       DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &rect,
                 DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
     }
@@ -983,6 +1028,13 @@ std::string Win32Toolkit::DecimalSeparator() {
 }
 
 }  // namespace
+
+POINT FormPosition(const RECT& over, const RECT& work, int width, int height) {
+  const int left = over.left + ((over.right - over.left) - width) / 2;
+  const int top = over.top + ((over.bottom - over.top) - height) / 2;
+  return {std::max(static_cast<int>(work.left), std::min(left, static_cast<int>(work.right) - width)),
+          std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height))};
+}
 
 std::unique_ptr<Toolkit> MakeToolkit() { return std::make_unique<Win32Toolkit>(); }
 

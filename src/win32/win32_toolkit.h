@@ -1,8 +1,10 @@
 // The native dialog toolkit: forms of the toolkit contract (addin/toolkit.h)
-// as Win32 windows with standard controls, laid out from the FormLayout at 96
-// dots per inch. MakeToolkit (platform.h) returns one; this header names what
-// tests rely on beyond the contract.
+// as Win32 windows with standard controls, laid out from the FormLayout at the
+// owner window's dots per inch. MakeToolkit (platform.h) returns one; this
+// header names what tests rely on beyond the contract.
 #pragma once
+
+#include <windows.h>
 
 namespace ponderix::win32 {
 
@@ -12,5 +14,14 @@ inline constexpr int kFirstControlId = 1000;
 
 // The window class of a form.
 inline constexpr wchar_t kFormClassName[] = L"PonderixKorvanisForm";
+
+// The caption of the toolkit's message box: the library's default application title.
+inline constexpr wchar_t kMessageBoxCaption[] = L"PonderixKorvanis";
+
+// The top-left corner of a form `width` x `height` pixels: centred over
+// `over` (its owner's window rectangle), then moved as little as needed to lie
+// inside `work` (the work area of the owner's monitor), its top-left corner
+// first when it is larger.
+POINT FormPosition(const RECT& over, const RECT& work, int width, int height);
 
 }  // namespace ponderix::win32

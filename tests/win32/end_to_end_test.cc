@@ -101,6 +101,8 @@ struct Run {
   std::vector<std::string> written;  // the parts whose density the run sets
   // The user at the real dialogs; records the message boxes it acknowledges.
   std::function<void(std::vector<std::wstring>& boxes)> drive;
+  // Non-zero: the exit code of the WM_QUIT that `drive` posts, which must still be pending afterwards.
+  int quitCode;
 };
 
 const Run kRuns[] = {
@@ -120,7 +122,8 @@ const Run kRuns[] = {
        if (!box) throw UiDriverError("the result message did not appear");
        boxes.push_back(MessageText(box));
        PressOk(box);
-     }},
+     },
+     0},
     {"unreadable text is refused until retyped",
      {"click cmdOK", "type 8,9", "click btnOK", "pick cboComMats steel", "type 8.5", "click btnOK"},
      {"C:\\Work\\Pump\\Parts\\bolt.sldprt"},
@@ -142,7 +145,8 @@ const Run kRuns[] = {
        if (!box) throw UiDriverError("the result message did not appear");
        boxes.push_back(MessageText(box));
        PressOk(box);
-     }},
+     },
+     0},
     {"cancelled with text the dialog cannot read",
      {"click cmdOK", "type 8,9", "click btnCancel"},
      {},
@@ -152,7 +156,46 @@ const Run kRuns[] = {
        form = Form(L"Ponderix by Korvanis");
        Type(form, DensityLayout(), "txtDensVal", L"8,9");
        Click(form, DensityLayout(), "btnCancel");
-     }},
+     },
+     0},
+    // The host shutting down during a dialog: the run ends as Cancel ends it.
+    {"quit during the part selection",
+     {"tick washer.sldprt", "click cmdCancel"},
+     {},
+     [](std::vector<std::wstring>& /*boxes*/) {
+       const HWND form = Form(L"pump.sldasm");
+       Tick(form, PartLayout(), "lboParts", IndexOf(Rows(form, PartLayout(), "lboParts"), L"washer.sldprt"),
+            true);
+       PostQuit(form, 7);
+     },
+     7},
+    {"quit during the density dialog",
+     {"click cmdOK", "pick cboComMats steel", "click btnCancel"},
+     {},
+     [](std::vector<std::wstring>& /*boxes*/) {
+       HWND form = Form(L"pump.sldasm");
+       Click(form, PartLayout(), "cmdOK");
+       form = Form(L"Ponderix by Korvanis");
+       Pick(form, DensityLayout(), "cboComMats",
+            IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
+       PostQuit(form, 9);
+     },
+     9},
+    {"quit during the result message",
+     {"click cmdOK", "pick cboComMats steel", "click btnCancel"},
+     {},
+     [](std::vector<std::wstring>& /*boxes*/) {
+       HWND form = Form(L"pump.sldasm");
+       Click(form, PartLayout(), "cmdOK");
+       form = Form(L"Ponderix by Korvanis");
+       Pick(form, DensityLayout(), "cboComMats",
+            IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
+       Click(form, DensityLayout(), "btnOK");
+       const HWND box = WaitForMessageBox(kWaitMs);
+       if (!box) throw UiDriverError("the result message did not appear");
+       PostQuit(box, 11);
+     },
+     11},
 };
 
 sim::SessionResult Simulate(const sim::Scene& scene, const std::vector<std::string>& script) {
@@ -227,6 +270,16 @@ const Test runs("EndToEnd.RealDllMatchesTheSimulator", [](Check& check) {
           ShowAndDrive([&] { outcome = host.ChooseCommand(expected.commandDocType, kRunCallback); },
                        [&] { run.drive(boxes); });
       check.Equal(driverError, std::string(), what + ": driver");
+      MSG message{};
+      int quitCode = 0;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          quitCode = static_cast<int>(message.wParam);
+        } else {
+          DispatchMessageW(&message);
+        }
+      }
+      check.Equal(quitCode, run.quitCode, what + ": WM_QUIT passed on");
       check.True(outcome.enabled, what + ": command not enabled");
       check.True(outcome.result.ok, what + ": RunAddin failed: " + outcome.result.error);
 

@@ -2,7 +2,10 @@
 // content, one at a time, for scripts/screenshots to capture from the X side.
 // For each window it prints "SHOWN <name> <left> <top> <right> <bottom>" (the
 // window's screen rectangle) and keeps it shown until the file <name>.done
-// appears in the folder given as the only argument, or 30 seconds pass.
+// appears in the folder given as the first argument, or 30 seconds pass.
+// With a second argument, a suffix, it shows only the density dialog, named
+// frm-ponderix<suffix>: for a prefix at another DPI. The program is DPI-aware,
+// as modern hosts are.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "run/run_state.h"
 #include "ui_driver.h"
 #include "win32/platform.h"
+#include "win32/text.h"
 
 namespace ponderix::wintest {
 namespace {
@@ -38,8 +42,10 @@ void Capture(const std::wstring& folder, const char* name, HWND window) {
   while (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
 }
 
-int Run(const std::wstring& folder) {
+int Run(const std::wstring& folder, const std::string& suffix) {
   std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+  std::string error;
+  const std::string densityName = "frm-ponderix" + suffix;
 
   // The part selection dialog as UserForm_Initialize leaves it for pump.sldasm.
   const FormLayout partLayout = frmPartSelect::Layout(kMakerWebAddress);
@@ -51,12 +57,14 @@ int Run(const std::wstring& folder) {
   list.SetFocus();
   list.SetRows({"bolt.sldprt", "housing.sldprt", "rotor.sldprt", "washer.sldprt"});
   list.SetTicked(0, true);
-  std::string error = ShowAndDrive([&] { parts->ShowModal(); },
-                                   [&] {
-                                     const HWND form = WaitForForm(L"pump.sldasm", kWaitMs);
-                                     Capture(folder, "frm-part-select", form);
-                                     Close(form);
-                                   });
+  if (suffix.empty()) {
+    error = ShowAndDrive([&] { parts->ShowModal(); },
+                         [&] {
+                           const HWND form = WaitForForm(L"pump.sldasm", kWaitMs);
+                           Capture(folder, "frm-part-select", form);
+                           Close(form);
+                         });
+  }
 
   // The density dialog of a steel part in a document measured in centimetres, steel picked.
   RunState run;
@@ -70,12 +78,12 @@ int Run(const std::wstring& folder) {
     error = ShowAndDrive([&] { density.Show(); },
                          [&] {
                            const HWND form = WaitForForm(L"Ponderix by Korvanis", kWaitMs);
-                           Capture(folder, "frm-ponderix", form);
+                           Capture(folder, densityName.c_str(), form);
                            Close(form);
                          });
   }
 
-  if (error.empty()) {
+  if (error.empty() && suffix.empty()) {
     error = ShowAndDrive([&] { toolkit->ShowMessageBox("Part density set to  7.871 g/cm^3"); },
                          [&] {
                            const HWND box = WaitForMessageBox(kWaitMs);
@@ -95,12 +103,13 @@ int Run(const std::wstring& folder) {
 }  // namespace ponderix::wintest
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::printf("usage: win32_screenshots FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::printf("usage: win32_screenshots FOLDER [SUFFIX]\n");
     return 2;
   }
+  SetProcessDPIAware();
   try {
-    return ponderix::wintest::Run(argv[1]);
+    return ponderix::wintest::Run(argv[1], argc == 3 ? ponderix::win32::Narrow(argv[2]) : std::string());
   } catch (const std::exception& e) {
     std::printf("FAILED %s\n", e.what());
     return 1;

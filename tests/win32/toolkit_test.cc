@@ -1,7 +1,9 @@
 // The native dialog toolkit under Wine: both real layouts are loaded through
 // MakeToolkit, shown modally on this thread and driven from a second one, and
 // the events that reach the dialog's handlers are checked against the rules
-// of the toolkit contract. Needs a display (Xvfb).
+// of the toolkit contract. Needs a display (Xvfb). The process is DPI-aware,
+// as modern hosts are; the forms are expected at PONDERIX_DPI dots per inch
+// (the Wine prefix's LogPixels), 96 without it.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -23,11 +25,19 @@
 #include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
+#include "win32/win32_toolkit.h"
 
 namespace ponderix::wintest {
 namespace {
 
 constexpr int kWaitMs = 10000;
+
+const bool kDpiAware = SetProcessDPIAware() != FALSE;
+
+int ExpectedDpi() {
+  const char* dpi = std::getenv("PONDERIX_DPI");
+  return dpi ? std::atoi(dpi) : 96;
+}
 
 // Records every event as "Kind control [key shift]"; can hide the form or
 // throw on a click, as the dialogs' handlers do.
@@ -345,12 +355,13 @@ const Test kLongRows("Toolkit.CheckListScrollsSidewaysAndFindsRowsByLetter", [](
   check.Equal(Join(p.events.log), Join({}), "moving through the rows ticks nothing");
 });
 
-int Px(double points) { return static_cast<int>(std::lround(points * 4 / 3)); }
+int Px(double points) { return static_cast<int>(std::lround(points * ExpectedDpi() / 72)); }
 
-// The client area and every control's rectangle, in pixels, as the form shows them.
+// The client area, every control's rectangle and font height, in pixels, as the form shows them.
 struct Geometry {
   SIZE client{};
   std::vector<RECT> controls;
+  std::vector<LONG> fontHeights;
 };
 
 Geometry Measure(HWND form, const FormLayout& layout) {
@@ -363,11 +374,16 @@ Geometry Measure(HWND form, const FormLayout& layout) {
     GetWindowRect(ControlWindow(form, layout, c.name), &rect);
     MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
     g.controls.push_back(rect);
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(ControlWindow(form, layout, c.name), WM_GETFONT, 0, 0)),
+               sizeof font, &font);
+    g.fontHeights.push_back(font.lfHeight);
   }
   return g;
 }
 
 void CheckGeometry(Check& check, const FormLayout& layout, const Geometry& g) {
+  check.True(kDpiAware, "DPI-aware");
   check.Equal(g.client.cx, Px(layout.width), layout.name + " client width");
   check.Equal(g.client.cy, Px(layout.height), layout.name + " client height");
   for (size_t i = 0; i < g.controls.size() && i < layout.controls.size(); ++i) {
@@ -380,6 +396,7 @@ void CheckGeometry(Check& check, const FormLayout& layout, const Geometry& g) {
       check.Equal(r.right - r.left, LONG{Px(c.width)}, c.name + " width");
     }
     check.Equal(r.bottom - r.top, LONG{Px(c.height)}, c.name + " height");
+    check.Equal(g.fontHeights[i], LONG{-Px(c.font.points)}, c.name + " font height");
   }
 }
 
@@ -407,37 +424,85 @@ const Test kGeometry("Toolkit.FormsAndControlsHaveTheLayoutsSizes", [](Check& ch
   CheckGeometry(check, p.layout, parts);
 });
 
-const Test kOwner("Toolkit.OwnerIsDisabledWhileShownAndCentredUnder", [](Check& check) {
-  // The host's main window: active when the form is loaded.
-  win32::UniqueHwnd owner(CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 60,
+const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", [](Check& check) {
+  // The primary monitor's work area is 1920 x 1040 at the origin; others lie beside or above it.
+  struct Row {
+    const char* what;
+    RECT over;
+    RECT work;
+    int width, height;
+    POINT at;
+  };
+  const Row rows[] = {
+      {"on the primary monitor", {100, 100, 1100, 900}, {0, 0, 1920, 1040}, 400, 300, {400, 350}},
+      {"owner over the taskbar", {200, 700, 1000, 1100}, {0, 0, 1920, 1040}, 400, 300, {400, 740}},
+      {"on a second monitor to the right",
+       {2000, 100, 3000, 900},
+       {1920, 0, 3840, 1040},
+       400,
+       300,
+       {2300, 350}},
+      {"past the second monitor's edge",
+       {3500, 100, 4200, 600},
+       {1920, 0, 3840, 1040},
+       400,
+       300,
+       {3440, 200}},
+      {"on a monitor to the left", {-1800, 200, -1000, 700}, {-1920, 0, 0, 1050}, 400, 300, {-1600, 300}},
+      {"maximised on a monitor above", {-8, -1088, 1928, -32}, {0, -1080, 1920, -40}, 400, 300, {760, -710}},
+      {"larger than the work area", {1920, 0, 3840, 1040}, {1920, 0, 3840, 1040}, 2000, 1200, {1920, 0}},
+  };
+  for (const Row& row : rows) {
+    const POINT at = win32::FormPosition(row.over, row.work, row.width, row.height);
+    check.Equal(at.x, row.at.x, std::string(row.what) + ": left");
+    check.Equal(at.y, row.at.y, std::string(row.what) + ": top");
+  }
+});
+
+const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMonitor", [](Check& check) {
+  // The host's main window, partly off the screen, and its floating pane, which is active when the form is
+  // loaded.
+  win32::UniqueHwnd owner(CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 600,
                                           1000, 800, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
-  check.True(owner != nullptr, "owner window");
-  SetActiveWindow(owner.get());
+  win32::UniqueHwnd pane(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"Pane",
+                                         WS_POPUP | WS_CAPTION | WS_VISIBLE, 60, 60, 200, 300, owner.get(),
+                                         nullptr, GetModuleHandleW(nullptr), nullptr));
+  check.True(owner != nullptr && pane != nullptr, "host windows");
+  SetActiveWindow(pane.get());
   DensityForm d;
   d.events.hideOn = {"btnOK"};
   bool enabledWhileShown = true;
-  POINT formCentre{};
+  HWND formOwner = nullptr;
+  RECT formRect{};
+  RECT client{};
   const std::string error = ShowDriven(*d.form, [&] {
     const HWND form = WaitForForm(L"Ponderix by Korvanis", kWaitMs);
     if (!form) throw UiDriverError("the density dialog did not appear");
     enabledWhileShown = IsWindowEnabled(owner.get()) != FALSE;
-    RECT rect{};
-    GetWindowRect(form, &rect);
-    formCentre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    formOwner = GetWindow(form, GW_OWNER);
+    GetWindowRect(form, &formRect);
+    GetClientRect(form, &client);
     Click(form, d.layout, "btnOK");
   });
   check.Equal(error, std::string(), "driver");
+  check.True(formOwner == owner.get(), "owned by the host's window, not its pane");
+  check.Equal(client.right, LONG{Px(d.layout.width)}, "laid out at the owner's DPI");
   check.True(!enabledWhileShown, "the owner takes no input during the show");
   check.True(IsWindowEnabled(owner.get()) != FALSE, "the owner is enabled again afterwards");
   RECT ownerRect{};
   GetWindowRect(owner.get(), &ownerRect);
-  check.True(std::abs(formCentre.x - (ownerRect.left + ownerRect.right) / 2) <= 1 &&
-                 std::abs(formCentre.y - (ownerRect.top + ownerRect.bottom) / 2) <= 1,
-             "centred over the owner");
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(owner.get(), MONITOR_DEFAULTTONEAREST), &monitor);
+  const POINT at = win32::FormPosition(ownerRect, monitor.rcWork, formRect.right - formRect.left,
+                                       formRect.bottom - formRect.top);
+  check.True(formRect.left == at.x && formRect.top == at.y && formRect.right <= monitor.rcWork.right,
+             "centred over the owner within its monitor's work area");
 });
 
-const Test kMessageBox("Toolkit.MessageBoxHasTheTextAndOnlyOk", [](Check& check) {
+const Test kMessageBox("Toolkit.MessageBoxHasTheCaptionTextAndOnlyOk", [](Check& check) {
   std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+  std::wstring caption;
   std::wstring text;
   std::vector<std::wstring> buttons;
   const std::string error =
@@ -445,11 +510,13 @@ const Test kMessageBox("Toolkit.MessageBoxHasTheTextAndOnlyOk", [](Check& check)
                    [&] {
                      const HWND box = WaitForMessageBox(kWaitMs);
                      if (!box) throw UiDriverError("no message box");
+                     caption = Text(box);
                      text = MessageText(box);
                      buttons = MessageButtons(box);
                      PressOk(box);
                    });
   check.Equal(error, std::string(), "driver");
+  check.Equal(caption, std::wstring(L"PonderixKorvanis"), "caption");
   check.Equal(text, std::wstring(L"Part density set to  7.871 g/cm^3"), "text");
   check.True(buttons == std::vector<std::wstring>{L"OK"}, "only OK");
 });

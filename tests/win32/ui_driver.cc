@@ -251,6 +251,14 @@ void Key(HWND form, int virtualKey) {
 
 void Close(HWND form) { Send(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+void PostQuit(HWND form, int exitCode) {
+  if (!PostThreadMessageW(GetWindowThreadProcessId(form, nullptr), WM_QUIT, static_cast<WPARAM>(exitCode),
+                          0) ||
+      !WaitUntilHidden(form, kUiMessageTimeoutMs)) {
+    throw UiDriverError("WM_QUIT did not end the show");
+  }
+}
+
 void CloseEverything() noexcept { EnumWindows(&CloseOne, 0); }
 
 std::string FocusedControl(HWND form, const FormLayout& layout) {

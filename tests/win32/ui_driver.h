@@ -69,6 +69,9 @@ void Key(HWND form, const FormLayout& layout, std::string_view control, int virt
 void Key(HWND form, int virtualKey);
 // The close box (WM_SYSCOMMAND SC_CLOSE); the form's modal show then ends.
 void Close(HWND form);
+// A request to quit the application: WM_QUIT with `exitCode` posted to the
+// thread of `form` (or of a message box); returns once the window is hidden.
+void PostQuit(HWND form, int exitCode);
 // Closes every visible form and message box of this process, so that a test
 // whose driver failed still gets its modal show back. Never throws.
 void CloseEverything() noexcept;
