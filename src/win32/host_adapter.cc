@@ -38,9 +38,9 @@ using Call = HostCall;
 // The host's members as its API help documents them. AddMenuItem2 takes seven
 // arguments (the bitmap path arrived only with AddMenuItem3); ActivateDoc2 is
 // the one that takes (name, silent, errors) as the contract does. Hosts before
-// 2015 lack SetAddinCallbackInfo2 (64-bit handle) and older ones
-// GetSelectedObjectsComponent4 and 3 (GetSelectedObjectsComponent2 takes no
-// mark and counts every selection).
+// 2015 lack SetAddinCallbackInfo2 (64-bit handle), and older ones
+// GetSelectedObjectsComponent4 and 3 (GetSelectedObjectsComponent2 takes the
+// index only).
 constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {{
     {Call::kActiveDoc, "GetActiveDocument", Type::kApplication, L"ActiveDoc", Kind::kPropertyGet, 0},
     {Call::kSendMsgToUser2, "ShowUserMessage", Type::kApplication, L"SendMsgToUser2", Kind::kMethod, 3},
