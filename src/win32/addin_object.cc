@@ -36,9 +36,11 @@ void FillException(EXCEPINFO* exception, const std::string& text) {
 }  // namespace
 
 AddinObject::AddinObject()
-    : connection_(DensityModule(), reinterpret_cast<std::uintptr_t>(ModuleHandle()), this) {}
+    : connection_(DensityModule(), reinterpret_cast<std::uintptr_t>(ModuleHandle()), this) {
+  AddConnection(connection_);
+}
 
-AddinObject::~AddinObject() = default;
+AddinObject::~AddinObject() { RemoveConnection(connection_); }
 
 HRESULT AddinObject::Create(REFIID riid, void** out) noexcept {
   try {
@@ -232,6 +234,7 @@ CallbackResult AddinObject::InvokeByName(std::string_view name) noexcept {
   const ComPtr<IUnknown> keepAlive(static_cast<SwAddin*>(this));
   g_runActive = true;
   CallbackResult outcome = connection_.InvokeByName(name);
+  if (!outcome.ok) ShowRunFailure(outcome.error);
   g_runActive = false;
   return outcome;
 }

@@ -107,7 +107,8 @@ STDAPI DllCanUnloadNow() noexcept {
   }
 }
 
-// Machine-wide, or per user when the machine keys cannot be written.
+// Machine-wide; without administrator rights it fails with E_ACCESSDENIED,
+// as COM servers do (`regsvr32 /n /i:user` registers for the current user).
 STDAPI DllRegisterServer() noexcept {
   try {
     ponderix::win32::RegisterServer(RegistrationScope::kMachine, ponderix::win32::ModulePath());

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,7 +37,10 @@ using Call = HostCall;
 
 // The host's members as its API help documents them. AddMenuItem2 takes seven
 // arguments (the bitmap path arrived only with AddMenuItem3); ActivateDoc2 is
-// the one that takes (name, silent, errors) as the contract does.
+// the one that takes (name, silent, errors) as the contract does. Hosts before
+// 2015 lack SetAddinCallbackInfo2 (64-bit handle), and older ones
+// GetSelectedObjectsComponent4 and 3 (GetSelectedObjectsComponent2 takes the
+// index only).
 constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {{
     {Call::kActiveDoc, "GetActiveDocument", Type::kApplication, L"ActiveDoc", Kind::kPropertyGet, 0},
     {Call::kSendMsgToUser2, "ShowUserMessage", Type::kApplication, L"SendMsgToUser2", Kind::kMethod, 3},
@@ -47,7 +51,7 @@ constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {
     {Call::kGetFirstDocument, "Reset", Type::kApplication, L"GetFirstDocument", Kind::kMethod, 0},
     {Call::kGetNext, "Next", Type::kDocument, L"GetNext", Kind::kMethod, 0},
     {Call::kSetAddinCallbackInfo2, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo2",
-     Kind::kMethod, 3},
+     Kind::kMethod, 3, Call::kSetAddinCallbackInfo},
     {Call::kSetAddinCallbackInfo, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo",
      Kind::kMethod, 3},
     {Call::kGetLocalizedMenuName, "LocalizedMenuName", Type::kApplication, L"GetLocalizedMenuName",
@@ -71,7 +75,11 @@ constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {
     {Call::kGetSelectedObjectCount2, "SelectedObjectCount", Type::kSelectionMgr, L"GetSelectedObjectCount2",
      Kind::kMethod, 1},
     {Call::kGetSelectedObjectsComponent4, "SelectedObjectComponent", Type::kSelectionMgr,
-     L"GetSelectedObjectsComponent4", Kind::kMethod, 2},
+     L"GetSelectedObjectsComponent4", Kind::kMethod, 2, Call::kGetSelectedObjectsComponent3},
+    {Call::kGetSelectedObjectsComponent3, "SelectedObjectComponent", Type::kSelectionMgr,
+     L"GetSelectedObjectsComponent3", Kind::kMethod, 2, Call::kGetSelectedObjectsComponent2},
+    {Call::kGetSelectedObjectsComponent2, "SelectedObjectComponent", Type::kSelectionMgr,
+     L"GetSelectedObjectsComponent2", Kind::kMethod, 1},
     {Call::kGetModelDoc2, "ComponentDocument", Type::kComponent, L"GetModelDoc2", Kind::kMethod, 0},
 }};
 
@@ -106,24 +114,31 @@ std::string HresultText(HRESULT hr) {
        DISP_E_TYPEMISMATCH);
 }
 
-// DISPIDs of the host's members, asked once per object type and name.
+// DISPIDs of the host's members, asked once per object type and name; a name
+// the host does not know is remembered as such.
 class DispidCache {
  public:
-  DISPID Find(IDispatch* object, const HostMember& member) {
+  // Null when the host reports the name unknown.
+  std::optional<DISPID> Lookup(IDispatch* object, const HostMember& member) {
     const auto key = std::make_pair(member.type, member.name);
     if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
     std::wstring name(member.name);
     LPOLESTR names[] = {name.data()};
     DISPID id = DISPID_UNKNOWN;
     const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (hr == DISP_E_UNKNOWNNAME) Fail(member, "the host's object has no member of this name", hr);
-    if (FAILED(hr)) Fail(member, HresultText(hr), hr);
-    ids_.emplace(key, id);
-    return id;
+    if (hr != DISP_E_UNKNOWNNAME && FAILED(hr)) Fail(member, HresultText(hr), hr);
+    const std::optional<DISPID> found = hr == DISP_E_UNKNOWNNAME ? std::nullopt : std::optional(id);
+    ids_.emplace(key, found);
+    return found;
+  }
+
+  DISPID Find(IDispatch* object, const HostMember& member) {
+    if (const std::optional<DISPID> id = Lookup(object, member)) return *id;
+    Fail(member, "the host's object has no member of this name", DISP_E_UNKNOWNNAME);
   }
 
  private:
-  std::map<std::pair<Type, std::wstring_view>, DISPID> ids_;
+  std::map<std::pair<Type, std::wstring_view>, std::optional<DISPID>> ids_;
 };
 
 // The arguments of one call, given in the member's order and owned until the
@@ -161,9 +176,9 @@ class Arguments {
     V_R8(&v) = value;
     return *this;
   }
-  // "" goes as a null BSTR, automation's empty string.
+  // "" goes as an empty BSTR, not a null one, as VB and .NET clients send it.
   Arguments& Text(std::string_view text) {
-    UniqueBstr bstr = text.empty() ? UniqueBstr() : MakeBstr(text);
+    UniqueBstr bstr = MakeBstr(text);
     VARIANT& v = Add();
     V_VT(&v) = VT_BSTR;
     V_BSTR(&v) = bstr.release();
@@ -336,6 +351,16 @@ class HostObject {
     if (FAILED(hr)) Fail(member, HresultText(hr), hr);
   }
 
+  // `call`, or the first of its predecessors that the host has; a host with
+  // none of them fails as for `call`.
+  Call Supported(Call call) {
+    for (Call c = call; c != Call::kCount; c = Member(c).predecessor) {
+      if (cache_->Lookup(object_.Get(), Member(c))) return c;
+    }
+    cache_->Find(object_.Get(), Member(call));  // throws the unknown name
+    return call;
+  }
+
   void CallVoid(Call call, Arguments& args) { Invoke(call, args, nullptr); }
   int32_t CallLong(Call call, Arguments& args) {
     UniqueVariant result;
@@ -411,9 +436,11 @@ class HostSelectionMgr final : public SelectionMgr, private HostObject {
     return CallLong(Call::kGetSelectedObjectCount2, args);
   }
   Ref<Component> SelectedObjectComponent(int32_t index) override {
+    const Call call = Supported(Call::kGetSelectedObjectsComponent4);
     Arguments args;
-    args.Long(index).Long(kAllMarks);
-    return Wrap<Component, HostComponent>(CallObject(Call::kGetSelectedObjectsComponent4, args), cache());
+    args.Long(index);
+    if (Member(call).arguments == 2) args.Long(kAllMarks);
+    return Wrap<Component, HostComponent>(CallObject(call, args), cache());
   }
 };
 
@@ -559,14 +586,16 @@ class HostApplication final : public Application, private HostObject {
       throw HostError("RegisterCallbackTarget", "the callback target is not an automation object",
                       E_NOINTERFACE);
     }
+    const Call call = Supported(kRegisterCallbacks);
     Arguments args;
-    if constexpr (kRegisterCallbacks == Call::kSetAddinCallbackInfo2) {
+    if (call == Call::kSetAddinCallbackInfo2) {
       args.Int64(static_cast<int64_t>(moduleHandle));
     } else {
+      // The older member's handle is 32 bits wide; a 64-bit host before 2015 takes the low half.
       args.Long(static_cast<int32_t>(moduleHandle));
     }
     args.Object(callbacks).Long(cookie);
-    return CallBool(kRegisterCallbacks, args);
+    return CallBool(call, args);
   }
 
   std::string LocalizedMenuName(int32_t menuId) override {
@@ -590,7 +619,7 @@ class HostApplication final : public Application, private HostObject {
   }
 
   bool RemoveMenuEntry(int32_t docType, const std::string& menuPath, const std::string& callback) override {
-    // A sub-menu has no callback: the host takes a null string for it.
+    // A sub-menu has no callback: the host takes an empty string for it.
     Arguments args;
     args.Long(docType).Text(menuPath).Text(callback);
     return CallBool(Call::kRemoveMenu, args);
@@ -603,7 +632,12 @@ class HostApplication final : public Application, private HostObject {
 
 class HostConnectorImpl final : public HostConnector {
  public:
+  explicit HostConnectorImpl(std::function<Ref<Application>()> connected)
+      : connected_(std::move(connected)) {}
+
   Ref<Application> GetApplication(std::string_view progId) override {
+    // The host that loaded us, not whichever instance the running object table lists first.
+    if (Ref<Application> application = connected_ ? connected_() : nullptr) return application;
     const std::string name(progId);
     CLSID clsid{};
     HRESULT hr = CLSIDFromProgID(Widen(progId).c_str(), &clsid);
@@ -618,6 +652,7 @@ class HostConnectorImpl final : public HostConnector {
   }
 
  private:
+  std::function<Ref<Application>()> connected_;
   // Kept from run to run: the host's DISPIDs do not change while it runs.
   std::shared_ptr<DispidCache> cache_ = std::make_shared<DispidCache>();
 };
@@ -626,7 +661,9 @@ class HostConnectorImpl final : public HostConnector {
 
 std::span<const HostMember> HostMembers() { return kMembers; }
 
-std::unique_ptr<HostConnector> MakeHostConnector() { return std::make_unique<HostConnectorImpl>(); }
+std::unique_ptr<HostConnector> MakeHostConnector(std::function<Ref<Application>()> connectedApplication) {
+  return std::make_unique<HostConnectorImpl>(std::move(connectedApplication));
+}
 
 Ref<Application> WrapHostApplication(Microsoft::WRL::ComPtr<IDispatch> application) {
   return Wrap<Application, HostApplication>(std::move(application), std::make_shared<DispidCache>());

@@ -7,7 +7,8 @@
 // and member name and kept for everything reached from one application (and,
 // through the connector, for every run). A failed call, an exception the host
 // raises, a member the host lacks or an answer of the wrong type throws
-// HostError(operation, "Member: host text", HRESULT).
+// HostError(operation, "Member: host text", HRESULT). Where only newer hosts
+// have a member, an older host gets the member's documented predecessor.
 //
 // MakeHostConnector and WrapHostApplication (win32/platform.h) are the entry
 // points; this header adds what the tests and the documentation read.
@@ -50,6 +51,8 @@ enum class HostCall : size_t {
   kVisiblePut,
   kGetSelectedObjectCount2,
   kGetSelectedObjectsComponent4,
+  kGetSelectedObjectsComponent3,
+  kGetSelectedObjectsComponent2,
   kGetModelDoc2,
   kCount
 };
@@ -61,6 +64,9 @@ struct HostMember {
   std::wstring_view name;      // the host's member name
   MemberKind kind;
   int arguments;  // how many the adapter passes (a property put: the value)
+  // The older member to call when the host reports it lacks this one
+  // (DISP_E_UNKNOWNNAME); kCount for none.
+  HostCall predecessor = HostCall::kCount;
 };
 
 // The table, indexed by HostCall.

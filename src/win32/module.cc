@@ -1,8 +1,12 @@
 #include "win32/module.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "addin/sw_connection.h"
 #include "run/ponderix1.h"
 #include "win32/com_error.h"
 #include "win32/platform.h"
@@ -15,13 +19,28 @@ HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
+// Every add-in object lives in the host's one apartment thread.
+std::vector<const SWConnection*> g_connections;
+
+Ref<Application> ConnectedApplication() {
+  for (auto it = g_connections.rbegin(); it != g_connections.rend(); ++it) {
+    if ((*it)->connSwApp) return (*it)->connSwApp;
+  }
+  return nullptr;
+}
+
 // Members are destroyed in reverse order: the run module before its platform.
 struct Module {
-  std::unique_ptr<HostConnector> hostConnector = MakeHostConnector();
+  std::unique_ptr<HostConnector> hostConnector = MakeHostConnector(&ConnectedApplication);
   std::unique_ptr<Toolkit> toolkit = MakeToolkit();
   std::unique_ptr<Shell> shell = MakeShell();
   Ponderix1 ponderix1{Platform{*hostConnector, *toolkit, *shell}};
 };
+
+Module& TheModule() {
+  static Module module;
+  return module;
+}
 
 }  // namespace
 
@@ -49,9 +68,32 @@ void AddLock() noexcept { ++g_locks; }
 void RemoveLock() noexcept { --g_locks; }
 bool CanUnload() noexcept { return g_objects == 0 && g_locks == 0; }
 
-Ponderix1& DensityModule() {
-  static Module module;
-  return module.ponderix1;
+Ponderix1& DensityModule() { return TheModule().ponderix1; }
+
+void AddConnection(const SWConnection& connection) { g_connections.push_back(&connection); }
+
+void RemoveConnection(const SWConnection& connection) noexcept {
+  g_connections.erase(std::remove(g_connections.begin(), g_connections.end(), &connection),
+                      g_connections.end());
+}
+
+void ShowRunFailure(const std::string& error) noexcept {
+  try {
+    // Hosts are not known to show a failed callback: without this box a
+    // half-written assembly would look done.
+    Module& module = TheModule();
+    const RunState& state = module.ponderix1.state;
+    std::string text = "The density run failed: " + error + "\n\n";
+    if (state.partsToWrite == 0) {
+      text += "No part was changed.";
+    } else {
+      text += "Parts already written: " + std::to_string(state.partsWritten) + " of " +
+              std::to_string(state.partsToWrite) + ".";
+    }
+    module.toolkit->ShowMessageBox(text);
+  } catch (...) {
+    // No box (out of memory, no window): the host still receives the failure.
+  }
 }
 
 }  // namespace ponderix::win32

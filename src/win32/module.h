@@ -9,7 +9,8 @@
 
 namespace ponderix {
 class Ponderix1;
-}
+class SWConnection;
+}  // namespace ponderix
 
 namespace ponderix::win32 {
 
@@ -28,7 +29,18 @@ void RemoveLock() noexcept;
 bool CanUnload() noexcept;
 
 // The density-run module with its Windows platform (host connector, dialogs,
-// shell), created on first use and kept until the library unloads.
+// shell), created on first use and kept until the library unloads. Its runs
+// act on the host that connected the add-in: the application of the newest
+// add-in object that is connected, else the running host of the class.
 Ponderix1& DensityModule();
+
+// The add-in objects alive, for the host connector; each adds itself when
+// made and removes itself when destroyed.
+void AddConnection(const SWConnection& connection);
+void RemoveConnection(const SWConnection& connection) noexcept;
+
+// Tells the user in a message box that a density run failed with `error`, and
+// how many of its parts it had written. Never throws.
+void ShowRunFailure(const std::string& error) noexcept;
 
 }  // namespace ponderix::win32

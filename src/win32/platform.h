@@ -9,6 +9,7 @@
 #include <oaidl.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <memory>
 
 #include "addin/host.h"
@@ -16,8 +17,10 @@
 
 namespace ponderix::win32 {
 
-// Reaches the running host through its automation class (GetActiveObject).
-std::unique_ptr<HostConnector> MakeHostConnector();
+// Answers the application `connectedApplication` gives (the host that connected
+// the add-in); only when that is null, the running host of the automation
+// class (GetActiveObject).
+std::unique_ptr<HostConnector> MakeHostConnector(std::function<Ref<Application>()> connectedApplication);
 // The host application behind `application`, late bound by member name; null
 // for a null pointer. The wrapper holds one reference to it.
 Ref<Application> WrapHostApplication(Microsoft::WRL::ComPtr<IDispatch> application);

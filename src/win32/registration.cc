@@ -103,7 +103,8 @@ void WriteKey(const Key& entry) {
 }
 
 // Opening the scope's classes folder for writing is where a user without
-// rights on the machine keys is turned away, before anything is written.
+// rights on the machine keys is turned away (access denied), before anything
+// is written.
 void CheckWritable(RegistrationScope scope) {
   UniqueHkey classes;
   ThrowIfWin32Error(
@@ -111,8 +112,6 @@ void CheckWritable(RegistrationScope scope) {
                       KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, OutPtr(classes), nullptr),
       "opening the registry's classes for writing");
 }
-
-bool IsAccessDenied(const ComError& e) { return e.code() == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); }
 
 std::optional<UniqueHkey> OpenForReading(HKEY hive, const std::wstring& path) {
   UniqueHkey key;
@@ -202,17 +201,8 @@ void WriteScope(RegistrationScope scope, const std::wstring& modulePath) {
 
 }  // namespace
 
-RegistrationScope RegisterServer(RegistrationScope preferred, const std::wstring& modulePath) {
-  if (preferred == RegistrationScope::kMachine) {
-    try {
-      WriteScope(RegistrationScope::kMachine, modulePath);
-      return RegistrationScope::kMachine;
-    } catch (const ComError& e) {
-      if (!IsAccessDenied(e)) throw;
-    }
-  }
-  WriteScope(RegistrationScope::kUser, modulePath);
-  return RegistrationScope::kUser;
+void RegisterServer(RegistrationScope scope, const std::wstring& modulePath) {
+  WriteScope(scope, modulePath);
 }
 
 void UnregisterServer(RegistrationScope scope, bool bothScopes) {

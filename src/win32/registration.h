@@ -14,10 +14,11 @@ namespace ponderix::win32 {
 
 enum class RegistrationScope { kMachine, kUser };
 
-// Writes every key for `modulePath`. kMachine falls back to kUser, after
-// undoing what it wrote, when the machine keys cannot be written. A failure
-// undoes the partial registration and throws ComError. Returns the scope used.
-RegistrationScope RegisterServer(RegistrationScope preferred, const std::wstring& modulePath);
+// Writes every key of `scope` for `modulePath`. A failure undoes the partial
+// registration and throws ComError; without the rights to write the machine
+// keys, kMachine fails with access denied and writes nothing (a per-user
+// registration is asked for, never chosen silently).
+void RegisterServer(RegistrationScope scope, const std::wstring& modulePath);
 
 // Removes the keys of `scope`, or of both scopes when `bothScopes`. Keys that
 // are absent are fine; the first other failure is thrown (ComError) after

@@ -1,7 +1,8 @@
 // The add-in at its COM boundary, as a client sees it: creation by ProgID,
 // the interfaces it answers, NULL out-pointers, unknown classes, malformed
 // IDispatch calls, the type library, failures carried as COM errors, and the
-// object and lock counts behind DllCanUnloadNow.
+// object and lock counts behind DllCanUnloadNow. A failed run shows a message
+// box, so this test needs a display too.
 #include <ocidl.h>
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -14,6 +15,7 @@
 #include "harness.h"
 #include "ponderix.h"
 #include "support.h"
+#include "ui_driver.h"
 #include "win32/owners.h"
 
 namespace ponderix::wintest {
@@ -283,20 +285,49 @@ const Test failures("ComBoundary.FailuresComeBackAsComErrors", [](Check& check) 
     return;
   }
 
-  // No host runs in this process, so a density run cannot start.
+  // No host runs in this process, so a density run cannot start; each failed
+  // run also tells the user, in a message box the driver acknowledges.
+  std::vector<std::wstring> boxes;
+  const auto acknowledge = [&boxes] {
+    const HWND box = WaitForMessageBox(10000);
+    if (!box) throw UiDriverError("the failed run showed no message box");
+    boxes.push_back(MessageText(box));
+    PressOk(box);
+  };
   {
     OwnedException exception;
-    check.Hr(CallByDispid(dispatch.Get(), DISPID_RUNADDIN, DISPATCH_METHOD, {}, nullptr, &exception.info),
-             DISP_E_EXCEPTION, "Invoke RunAddin without a host");
+    check.Equal(ShowAndDrive(
+                    [&] {
+                      check.Hr(CallByDispid(dispatch.Get(), DISPID_RUNADDIN, DISPATCH_METHOD, {}, nullptr,
+                                            &exception.info),
+                               DISP_E_EXCEPTION, "Invoke RunAddin without a host");
+                    },
+                    acknowledge),
+                std::string(), "driver");
     check.Equal(Text(exception.info.bstrSource), std::wstring(L"PonderixKorvanis.SWConnection"),
                 "exception source");
-    check.True(!Text(exception.info.bstrDescription).empty(), "the exception has no description");
+    const std::wstring description = Text(exception.info.bstrDescription);
+    check.True(!description.empty(), "the exception has no description");
     check.True(FAILED(exception.info.scode), "the exception has no failure code");
+    check.True(
+        !boxes.empty() && boxes[0] == L"The density run failed: " + description + L"\n\nNo part was changed.",
+        "the failed run's message box: " + Describe(boxes.empty() ? std::wstring() : boxes[0]));
   }
-  check.Hr(CallByDispid(dispatch.Get(), DISPID_RUNADDIN, DISPATCH_METHOD, {}), DISP_E_EXCEPTION,
-           "Invoke RunAddin without EXCEPINFO");
-
-  check.True(FAILED(connection->RunAddin()), "_SWConnection::RunAddin without a host succeeded");
+  check.Equal(ShowAndDrive(
+                  [&] {
+                    check.Hr(CallByDispid(dispatch.Get(), DISPID_RUNADDIN, DISPATCH_METHOD, {}),
+                             DISP_E_EXCEPTION, "Invoke RunAddin without EXCEPINFO");
+                  },
+                  acknowledge),
+              std::string(), "driver");
+  check.Equal(ShowAndDrive(
+                  [&] {
+                    check.True(FAILED(connection->RunAddin()),
+                               "_SWConnection::RunAddin without a host succeeded");
+                  },
+                  acknowledge),
+              std::string(), "driver");
+  check.Equal(boxes.size(), size_t{3}, "message boxes of the failed runs");
   ComPtr<IErrorInfo> error;
   check.Hr(GetErrorInfo(0, &error), S_OK, "GetErrorInfo after RunAddin");
   if (error) {

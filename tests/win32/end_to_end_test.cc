@@ -101,32 +101,52 @@ struct Run {
   std::vector<std::string> written;  // the parts whose density the run sets
   // The user at the real dialogs; records the message boxes it acknowledges.
   std::function<void(std::vector<std::wstring>& boxes)> drive;
+  std::vector<sim::SimFailure> failures;  // injected into the host
+  // A failed run's last message box ends with this, after the failure's text.
+  std::string failureNote;
   // Non-zero: the exit code of the WM_QUIT that `drive` posts, which must still be pending afterwards.
-  int quitCode;
+  int quitCode = 0;
 };
 
+// Records the text of the next message box and presses its OK.
+void Acknowledge(std::vector<std::wstring>& boxes) {
+  const HWND box = WaitForMessageBox(kWaitMs);
+  if (!box) throw UiDriverError("no message box appeared");
+  boxes.push_back(MessageText(box));
+  PressOk(box);
+}
+
+// Ticks the washer besides the selected bolt, picks steel and acknowledges the result.
+void DriveTypicalRun(std::vector<std::wstring>& boxes) {
+  HWND form = Form(L"pump.sldasm");
+  Tick(form, PartLayout(), "lboParts", IndexOf(Rows(form, PartLayout(), "lboParts"), L"washer.sldprt"), true);
+  Click(form, PartLayout(), "cmdOK");
+  form = Form(L"Ponderix by Korvanis");
+  Pick(form, DensityLayout(), "cboComMats", IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
+  Click(form, DensityLayout(), "btnOK");
+  Acknowledge(boxes);
+}
+
+const std::vector<std::string> kTypicalScript = {"tick washer.sldprt", "click cmdOK", "pick cboComMats steel",
+                                                 "click btnOK"};
+const std::string kBolt = "C:\\Work\\Pump\\Parts\\bolt.sldprt";
+const std::string kWasher = "C:\\Work\\Pump\\Parts\\washer.sldprt";
+
 const Run kRuns[] = {
-    {"typical run",
-     {"tick washer.sldprt", "click cmdOK", "pick cboComMats steel", "click btnOK"},
-     {"C:\\Work\\Pump\\Parts\\bolt.sldprt", "C:\\Work\\Pump\\Parts\\washer.sldprt"},
+    {"typical run", kTypicalScript, {kBolt, kWasher}, DriveTypicalRun, {}, {}},
+    // The host fails on the second part: the user is told that one part was written.
+    {"failed run",
+     kTypicalScript,
+     {kBolt},
      [](std::vector<std::wstring>& boxes) {
-       HWND form = Form(L"pump.sldasm");
-       Tick(form, PartLayout(), "lboParts", IndexOf(Rows(form, PartLayout(), "lboParts"), L"washer.sldprt"),
-            true);
-       Click(form, PartLayout(), "cmdOK");
-       form = Form(L"Ponderix by Korvanis");
-       Pick(form, DensityLayout(), "cboComMats",
-            IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
-       Click(form, DensityLayout(), "btnOK");
-       const HWND box = WaitForMessageBox(kWaitMs);
-       if (!box) throw UiDriverError("the result message did not appear");
-       boxes.push_back(MessageText(box));
-       PressOk(box);
+       DriveTypicalRun(boxes);
+       Acknowledge(boxes);
      },
-     0},
+     {{"SetUserPreferenceDoubleValue", kWasher}},
+     "\n\nParts already written: 1 of 2."},
     {"unreadable text is refused until retyped",
      {"click cmdOK", "type 8,9", "click btnOK", "pick cboComMats steel", "type 8.5", "click btnOK"},
-     {"C:\\Work\\Pump\\Parts\\bolt.sldprt"},
+     {kBolt},
      [](std::vector<std::wstring>& boxes) {
        HWND form = Form(L"pump.sldasm");
        Click(form, PartLayout(), "cmdOK");
@@ -141,12 +161,10 @@ const Run kRuns[] = {
        }
        Type(form, DensityLayout(), "txtDensVal", L"8.5");
        Click(form, DensityLayout(), "btnOK");
-       const HWND box = WaitForMessageBox(kWaitMs);
-       if (!box) throw UiDriverError("the result message did not appear");
-       boxes.push_back(MessageText(box));
-       PressOk(box);
+       Acknowledge(boxes);
      },
-     0},
+     {},
+     {}},
     {"cancelled with text the dialog cannot read",
      {"click cmdOK", "type 8,9", "click btnCancel"},
      {},
@@ -157,7 +175,8 @@ const Run kRuns[] = {
        Type(form, DensityLayout(), "txtDensVal", L"8,9");
        Click(form, DensityLayout(), "btnCancel");
      },
-     0},
+     {},
+     {}},
     // The host shutting down during a dialog: the run ends as Cancel ends it.
     {"quit during the part selection",
      {"tick washer.sldprt", "click cmdCancel"},
@@ -168,6 +187,8 @@ const Run kRuns[] = {
             true);
        PostQuit(form, 7);
      },
+     {},
+     {},
      7},
     {"quit during the density dialog",
      {"click cmdOK", "pick cboComMats steel", "click btnCancel"},
@@ -180,6 +201,8 @@ const Run kRuns[] = {
             IndexOf(Items(form, DensityLayout(), "cboComMats"), L"steel"));
        PostQuit(form, 9);
      },
+     {},
+     {},
      9},
     {"quit during the result message",
      {"click cmdOK", "pick cboComMats steel", "click btnCancel"},
@@ -195,6 +218,8 @@ const Run kRuns[] = {
        if (!box) throw UiDriverError("the result message did not appear");
        PostQuit(box, 11);
      },
+     {},
+     {},
      11},
 };
 
@@ -241,9 +266,11 @@ const Test runs("EndToEnd.RealDllMatchesTheSimulator", [](Check& check) {
   check.Hr(registration.result(), S_OK, "DllRegisterServer");
   for (const Run& run : kRuns) {
     const std::string what = run.name;
-    const sim::Scene scene = TypicalScene();
+    sim::Scene scene = TypicalScene();
+    scene.failures = run.failures;
     const sim::SessionResult expected = Simulate(scene, run.script);
-    check.True(!expected.failure, what + ": the simulator's run failed: " + expected.failure.value_or(""));
+    check.Equal(expected.failure.has_value(), !run.failures.empty(),
+                what + ": the simulator's run failed: " + expected.failure.value_or(""));
     std::vector<std::string> written;
     for (const sim::DocumentState& d : expected.documents) {
       if (d.modified) written.push_back(d.path);
@@ -281,7 +308,15 @@ const Test runs("EndToEnd.RealDllMatchesTheSimulator", [](Check& check) {
       }
       check.Equal(quitCode, run.quitCode, what + ": WM_QUIT passed on");
       check.True(outcome.enabled, what + ": command not enabled");
-      check.True(outcome.result.ok, what + ": RunAddin failed: " + outcome.result.error);
+      check.Equal(outcome.result.ok, run.failures.empty(),
+                  what + ": RunAddin failed: " + outcome.result.error);
+      if (!outcome.result.ok) {
+        // The failure also reaches the user, which the simulated host does not model.
+        const std::string box = boxes.empty() ? std::string() : win32::Narrow(boxes.back());
+        check.Equal(box, "The density run failed: " + outcome.result.error + run.failureNote,
+                    what + ": the failure's message box");
+        if (!boxes.empty()) boxes.pop_back();
+      }
 
       check.Hr(addin->DisconnectFromSW(&result), S_OK, what + ": DisconnectFromSW");
       check.True(host.sim().Menu() == expected.menuAfterDisconnect && host.sim().Menu().empty(),

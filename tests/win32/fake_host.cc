@@ -79,7 +79,10 @@ const TypeMembers& MembersOf(FakeType type) {
          {L"GetNext", kMethod, 0}}}},
       {FakeType::kSelectionMgr,
        {"SelectionMgr",
-        {{L"GetSelectedObjectCount2", kMethod, 1}, {L"GetSelectedObjectsComponent4", kMethod, 2}}}},
+        {{L"GetSelectedObjectCount2", kMethod, 1},
+         {L"GetSelectedObjectsComponent4", kMethod, 2},
+         {L"GetSelectedObjectsComponent3", kMethod, 2},
+         {L"GetSelectedObjectsComponent2", kMethod, 1}}}},
       {FakeType::kComponent, {"Component", {{L"GetModelDoc2", kMethod, 0}}}},
       {FakeType::kUserUnit, {"UserUnit", {{L"SpecificUnitType", kGet, 0}}}},
       {FakeType::kFrame, {"Frame", {{L"GetSubMenuCount", kMethod, 2}}}},
@@ -242,6 +245,9 @@ class FakeObject final : public IDispatch {
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     const TypeMembers& type = MembersOf(type_);
     ++state_->lookups[std::string(type.typeName) + "." + win32::Narrow(names[0])];
+    const auto& missing = state_->options.missingMembers;
+    if (std::find(missing.begin(), missing.end(), std::wstring(names[0])) != missing.end())
+      return DISP_E_UNKNOWNNAME;
     for (size_t m = 0; m < type.members.size(); ++m) {
       if (_wcsicmp(type.members[m].name, names[0]) == 0) {
         ids[0] = kFirstDispid + static_cast<DISPID>(m);
@@ -327,6 +333,7 @@ class FakeObject final : public IDispatch {
   }
   static std::string Text(const DISPPARAMS& p, UINT i) {
     Expect(p, i, VT_BSTR);
+    if (!V_BSTR(&At(p, i))) throw BadArgument{DISP_E_TYPEMISMATCH, p.cArgs - 1 - i};
     return FromBstr(V_BSTR(&At(p, i)));
   }
   static LONG* LongOut(const DISPPARAMS& p, UINT i) {
@@ -389,7 +396,7 @@ class FakeObject final : public IDispatch {
           SetLong(r, held_.selection->SelectedObjectCount());
         } else {
           const int32_t index = Long(p, 0);
-          Long(p, 1);
+          if (p.cArgs == 2) Long(p, 1);  // the mark, which GetSelectedObjectsComponent2 lacks
           Ref<Component> component = held_.selection->SelectedObjectComponent(index);
           const auto& selection = state_->sim.scene().selection;
           SetObject(r, FakeType::kComponent, std::move(component),

@@ -3,7 +3,8 @@
 // user unit, frame), answering GetIDsOfNames and Invoke by the host's member
 // names with the host's argument conventions: by-reference out-parameters,
 // property get and put, a SAFEARRAY of BSTR for the dependencies, VT_EMPTY
-// for none. A failure the simulated host raises comes back as
+// for none, and strings as VB and .NET clients send them (a null BSTR is
+// refused with DISP_E_TYPEMISMATCH). A failure the simulated host raises comes back as
 // DISP_E_EXCEPTION with its text in the EXCEPINFO.
 //
 // Every automation object wraps exactly one reference of the simulated host,
@@ -21,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/sim_host.h"
 
@@ -37,6 +39,8 @@ struct FakeHostOptions {
   bool nullObjectsAsEmpty = false;
   // Exception text supplied through EXCEPINFO's deferred fill-in.
   bool deferredExceptionText = false;
+  // Member names GetIDsOfNames reports unknown, as an older host does.
+  std::vector<std::wstring> missingMembers;
 };
 
 // What SetAddinCallbackInfo(2) received.

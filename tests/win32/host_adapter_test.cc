@@ -27,6 +27,7 @@
 #include "win32/host_adapter.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
+#include "win32/text.h"
 
 namespace ponderix::wintest {
 
@@ -121,7 +122,8 @@ const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
     check.Equal(host.sim().messages().back().text, std::string("Grüße, Пётр"), "message text");
     check.Equal(app->LocalizedMenuName(kToolsMenuId), std::string(kMenuName), "menu name");
 
-    // Out-parameters are written even where the host leaves them 0.
+    // Out-parameters are written even where the host leaves them 0; the empty
+    // configuration goes as an empty BSTR, which the fake host insists on.
     int32_t errors = 99;
     int32_t warnings = 99;
     const Ref<Document> washer = app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings);
@@ -170,7 +172,7 @@ const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
     check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 1, "GetSubMenuCount with the item");
     check.True(app->RemoveMenuEntry(kDocTypePart, itemPath, "RunAddin"), "RemoveMenu item");
     check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 0, "GetSubMenuCount without it");
-    check.True(app->RemoveMenuEntry(kDocTypePart, toolsPath, ""), "RemoveMenu sub-menu, null callback");
+    check.True(app->RemoveMenuEntry(kDocTypePart, toolsPath, ""), "RemoveMenu sub-menu, empty callback");
     check.True(host.sim().Menu().empty(), "menu left after removal");
 
     // The open documents in the host's order, with and without a Reset first.
@@ -325,6 +327,68 @@ const Test callbackTest("HostAdapter.RegistersTheCallbackObject", [](Check& chec
   check.Equal(target.dispatch.references.load(), ULONG{1}, "references left on the callback object");
 });
 
+const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check& check) {
+  struct Case {
+    std::vector<std::wstring> missing;
+    const wchar_t* registeredWith;  // on a 64-bit build; a 32-bit one always uses SetAddinCallbackInfo
+    const wchar_t* selectedWith;    // null: the host has none of the selection members
+  };
+  const Case cases[] = {
+      {{}, L"SetAddinCallbackInfo2", L"GetSelectedObjectsComponent4"},
+      {{L"SetAddinCallbackInfo2", L"GetSelectedObjectsComponent4"},
+       L"SetAddinCallbackInfo",
+       L"GetSelectedObjectsComponent3"},
+      {{L"GetSelectedObjectsComponent4", L"GetSelectedObjectsComponent3"},
+       L"SetAddinCallbackInfo2",
+       L"GetSelectedObjectsComponent2"},
+      {{L"GetSelectedObjectsComponent4", L"GetSelectedObjectsComponent3", L"GetSelectedObjectsComponent2"},
+       L"SetAddinCallbackInfo2",
+       nullptr},
+  };
+  const bool wide = sizeof(void*) == 8;
+  const auto handle = static_cast<std::uintptr_t>(wide ? 0x7FF612340000ULL : 0x10000000ULL);
+  TestCallbacks target;
+  for (const Case& c : cases) {
+    const std::string what =
+        "answering " + (c.selectedWith ? win32::Narrow(c.selectedWith) : std::string("no selection member"));
+    FakeHostOptions options;
+    options.missingMembers = c.missing;
+    FakeHost host(PumpScene(), options);
+    {
+      const Ref<Application> app = Wrap(host);
+      check.True(app->RegisterCallbackTarget(handle, target, 7), what + ": registered");
+      const std::wstring registeredWith = wide ? c.registeredWith : L"SetAddinCallbackInfo";
+      const CallbackRegistration& registration = host.callbackRegistration();
+      check.Equal(registration.member, registeredWith, what + ": registration member");
+      const bool narrow = registeredWith == L"SetAddinCallbackInfo";
+      check.Equal(registration.moduleHandle,
+                  narrow ? int64_t{static_cast<int32_t>(handle)} : static_cast<int64_t>(handle),
+                  what + ": module handle");
+
+      const Ref<SelectionMgr> selection = app->GetActiveDocument()->SelectionManager();
+      for (int round = 0; round < 2; ++round) {
+        if (!c.selectedWith) {
+          CheckHostError(check, Thrown([&] { selection->SelectedObjectComponent(1); }),
+                         "SelectedObjectComponent", "GetSelectedObjectsComponent4: ", "no member",
+                         DISP_E_UNKNOWNNAME, what);
+          continue;
+        }
+        const Ref<Component> first = selection->SelectedObjectComponent(1);
+        check.Equal(first ? first->ComponentDocument()->GetPathName() : std::string(), std::string(kHousing),
+                    what + ": the selected part");
+      }
+      // Each name is asked once, the missing ones included.
+      for (const auto& [name, count] : host.NameLookups())
+        check.Equal(count, 1, what + ": lookups of " + name);
+      if (c.selectedWith) {
+        check.Equal(host.NameLookups().count("SelectionMgr." + win32::Narrow(c.selectedWith)), size_t{1},
+                    what + ": selection member");
+      }
+    }
+    CheckReleased(check, host, what);
+  }
+});
+
 const Test dispids("HostAdapter.AsksEachNameOncePerObjectType", [](Check& check) {
   FakeHost host(PumpScene());
   {
@@ -349,7 +413,7 @@ const Test dispids("HostAdapter.AsksEachNameOncePerObjectType", [](Check& check)
 });
 
 const Test connectorTest("HostAdapter.ConnectorFindsTheRunningHost", [](Check& check) {
-  const std::unique_ptr<HostConnector> connector = win32::MakeHostConnector();
+  const std::unique_ptr<HostConnector> connector = win32::MakeHostConnector({});
   {
     FakeHost host(PumpScene());
     host.Register();
@@ -413,7 +477,7 @@ const Test dllMenu("AddinDll.InstallsAndRemovesItsMenu", [](Check& check) {
   CheckReleased(check, host, "after the add-in disconnected");
 });
 
-const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssembly", [](Check& check) {
+const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssemblyOnItsOwnHost", [](Check& check) {
   const ScopedRegistration registration;
   struct Case {
     const char* what;
@@ -427,8 +491,14 @@ const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssembly", [](Check& check
   for (const Case& c : cases) {
     sim::Scene scene = PumpScene();
     scene.active = c.active;
+    // A second host instance, the one the running object table knows: the
+    // run must act on the host that connected the add-in, never on it. (It
+    // has no active document, so a run that strays there ends at once.)
+    sim::Scene otherScene = PumpScene();
+    otherScene.active = std::nullopt;
+    FakeHost other(otherScene);
+    other.Register();
     FakeHost host(scene);
-    host.Register();
     {
       const ComPtr<SwAddin> addin = CreateAddin(check);
       if (!addin) return;
@@ -444,6 +514,8 @@ const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssembly", [](Check& check
                  std::string("host message, ") + c.what);
       check.Hr(addin->DisconnectFromSW(&result), S_OK, std::string("DisconnectFromSW, ") + c.what);
       check.True(host.sim().Menu().empty(), std::string("menu left, ") + c.what);
+      check.True(other.NameLookups().empty() && other.sim().messages().empty(),
+                 std::string("the other host was touched, ") + c.what);
     }
     CheckReleased(check, host, std::string("after the run, ") + c.what);
   }

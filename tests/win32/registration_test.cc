@@ -1,7 +1,8 @@
 // DllRegisterServer, DllUnregisterServer and DllInstall against the Wine
 // registry: every key is written with its value, unregistering gives back the
 // registry as it was (with or without other add-ins and host keys around),
-// and the per-user fallback and install write nothing machine-wide.
+// a plain registration without machine rights is refused, and the per-user
+// install writes nothing machine-wide.
 #include <windows.h>
 
 #include <sddl.h>
@@ -156,8 +157,9 @@ const Test twice("Registration.RegisteringTwiceIsUndoneByOneUnregister", [](Chec
   check.Equal(Snapshot(), before, "registry after the second unregister");
 });
 
-// With the machine hive read-only, registration goes to the user's classes.
-const Test fallback("Registration.FallsBackToTheUserWhenMachineKeysAreReadOnly", [](Check& check) {
+// With the machine hive read-only, the plain registration is refused and
+// writes nothing; the per-user install still works.
+const Test noRights("Registration.WithoutMachineRightsOnlyThePerUserInstallWrites", [](Check& check) {
   Clean();
   const std::string before = Snapshot();
   // A stand-in machine hive whose classes folder grants no creating or writing.
@@ -179,12 +181,18 @@ const Test fallback("Registration.FallsBackToTheUserWhenMachineKeysAreReadOnly",
   check.Equal(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine.get()), LONG{ERROR_SUCCESS},
               "RegOverridePredefKey");
 
-  check.Hr(AddinDll::Get().RegisterServer(), S_OK, "DllRegisterServer without machine rights");
+  check.Hr(AddinDll::Get().RegisterServer(), E_ACCESSDENIED, "DllRegisterServer without machine rights");
+  check.True(NothingRegisteredIn(HKEY_CURRENT_USER) && NothingRegisteredIn(HKEY_LOCAL_MACHINE) &&
+                 !KeyExists(HKEY_CURRENT_USER, L"Software\\SolidWorks") &&
+                 !KeyExists(HKEY_LOCAL_MACHINE, L"Software\\SolidWorks"),
+             "a refused registration wrote keys");
+  check.Hr(AddinDll::Get().Install(true, L"user"), S_OK, "DllInstall(TRUE, \"user\") without machine rights");
   CheckValues(check, ExpectedValues(HKEY_CURRENT_USER));
   check.True(NothingRegisteredIn(HKEY_LOCAL_MACHINE), "machine keys were written without machine rights");
   check.True(!KeyExists(HKEY_LOCAL_MACHINE, L"Software\\SolidWorks"),
              "the machine's host folder was created");
-  check.Hr(AddinDll::Get().UnregisterServer(), S_OK, "DllUnregisterServer without machine rights");
+  check.Hr(AddinDll::Get().Install(false, L"user"), S_OK,
+           "DllInstall(FALSE, \"user\") without machine rights");
   check.True(NothingRegisteredIn(HKEY_CURRENT_USER), "per-user keys left after unregistering");
 
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
