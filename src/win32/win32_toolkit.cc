@@ -238,7 +238,7 @@ class Win32Toolkit final : public Toolkit {
   void ShowMessageBox(const std::string& text) override {
     MessageBoxW(GetActiveWindow(), Widen(text).c_str(), nullptr, MB_OK);
   }
-  double Seconds() override { return static_cast<double>(GetTickCount64()) / 1000.0; }
+  double Seconds() override { return clock_.Seconds(GetTickCount()); }
   void ProcessPendingEvents() override;
   std::string DecimalSeparator() override;
 
@@ -254,6 +254,7 @@ class Win32Toolkit final : public Toolkit {
   HMODULE module_ = ThisModule();
   bool registered_ = false;
   std::exception_ptr failure_;
+  TickClock clock_{GetTickCount()};
 };
 
 // ---- Win32Control ----
@@ -927,7 +928,7 @@ void Win32Toolkit::ProcessPendingEvents() {
 
 std::string Win32Toolkit::DecimalSeparator() {
   wchar_t separator[8] = {};
-  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) <= 1) return ".";
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) <= 1) return ".";
   return Narrow(separator);
 }
 
