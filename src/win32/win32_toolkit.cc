@@ -28,6 +28,7 @@
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/text.h"
+#include "win32/tick_clock.h"
 
 namespace ponderix::win32 {
 

@@ -23,7 +23,7 @@
 #include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
-#include "win32/win32_toolkit.h"
+#include "win32/tick_clock.h"
 
 namespace ponderix::wintest {
 namespace {
