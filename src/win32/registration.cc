@@ -143,12 +143,32 @@ bool HasSubkeys(HKEY hive, const std::wstring& path) {
   return subkeys != 0;
 }
 
+// Deletes a key with everything below it, deepest first. RegDeleteTreeW does
+// this in one call, but Windows XP, where the 32-bit hosts run, lacks it.
+LONG DeleteKeyTree(HKEY parent, const std::wstring& path) {
+  {
+    UniqueHkey key;
+    LONG status = RegOpenKeyExW(parent, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, OutPtr(key));
+    if (status != ERROR_SUCCESS) return status;
+    for (;;) {
+      wchar_t name[256];  // a key name has at most 255 characters
+      DWORD length = 256;
+      status = RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status == ERROR_SUCCESS) status = DeleteKeyTree(key.get(), name);
+      // A subkey that stays would come back at index 0 for ever.
+      if (status != ERROR_SUCCESS) return status;
+    }
+  }
+  return RegDeleteKeyW(parent, path.c_str());
+}
+
 // Collects the first failure, so that one stubborn key does not keep the
 // others in place.
 class Remover {
  public:
   void DeleteTree(HKEY hive, const std::wstring& path) {
-    const LONG status = RegDeleteTreeW(hive, path.c_str());
+    const LONG status = DeleteKeyTree(hive, path);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) Record(status, path);
   }
   void DeleteIfEmpty(HKEY hive, const std::wstring& path) {

@@ -29,6 +29,7 @@
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/text.h"
+#include "win32/tick_clock.h"
 
 namespace ponderix::win32 {
 
@@ -275,7 +276,7 @@ class Win32Toolkit final : public Toolkit {
     PostQuitMessage(static_cast<int>(quit.wParam));
     return ShowEnd::kQuit;
   }
-  double Seconds() override { return static_cast<double>(GetTickCount64()) / 1000.0; }
+  double Seconds() override { return clock_.Seconds(GetTickCount()); }
   void ProcessPendingEvents() override;
   std::string DecimalSeparator() override;
 
@@ -291,6 +292,7 @@ class Win32Toolkit final : public Toolkit {
   HMODULE module_ = ThisModule();
   bool registered_ = false;
   std::exception_ptr failure_;
+  TickClock clock_{GetTickCount()};
 };
 
 // ---- Win32Control ----
@@ -1023,7 +1025,7 @@ void Win32Toolkit::ProcessPendingEvents() {
 
 std::string Win32Toolkit::DecimalSeparator() {
   wchar_t separator[8] = {};
-  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) <= 1) return ".";
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) <= 1) return ".";
   return Narrow(separator);
 }
 

@@ -1,42 +1,112 @@
 # Checks the PE tables of PonderixKorvanis.dll without running it:
-#   cmake -DOBJDUMP=<objdump> -DDLL=<dll> -P import_table_check.cmake
-# The DLL may import only Windows' own DLLs (the C++ runtime is linked in, so
-# a machine without mingw-w64 can load it), and it must export the five COM
-# server entry points under their plain names (no @N decoration).
+#   cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DALLOWED=<windows_imports.txt> -P import_table_check.cmake
+# The DLL must load on the oldest Windows of its hosts: XP SP3 for the 32-bit
+# build, Windows 7 for the 64-bit one. So its headers name that version, and
+# it may import only functions of Windows' own DLLs that the allow-list says
+# that version offers (the C++ runtime is linked in). It must export the five
+# COM server entry points under their plain names (no @N decoration).
 cmake_minimum_required(VERSION 3.25)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
 endif()
-
-set(system_dlls kernel32 user32 gdi32 advapi32 ole32 oleaut32 shell32 comctl32 uxtheme msvcrt)
-string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
-set(passed 0)
-set(failed 0)
-set(seen "")
-foreach(line IN LISTS imports)
-  string(REGEX REPLACE "DLL Name: *" "" name "${line}")
-  string(TOLOWER "${name}" lower)
-  string(REGEX REPLACE "\\.dll$" "" base "${lower}")
-  list(APPEND seen ${name})
-  if(base IN_LIST system_dlls OR base MATCHES "^api-ms-win-crt-[a-z0-9-]+$")
-    math(EXPR passed "${passed} + 1")
-  else()
-    message("not a Windows system DLL: ${name}")
-    math(EXPR failed "${failed} + 1")
-  endif()
-endforeach()
-if(NOT seen)
-  message("no import table found")
-  math(EXPR failed "${failed} + 1")
-endif()
-message("imports: ${seen}")
-
-# Export names sit in the "[Ordinal/Name Pointer] Table" as "[   n] Name".
-# Brackets would stop CMake from splitting lists, so they are replaced first.
+# Brackets and semicolons would stop CMake from splitting lists.
 string(REPLACE "[" "<" dump "${dump}")
 string(REPLACE "]" ">" dump "${dump}")
+string(REPLACE ";" "," dump "${dump}")
+
+# Windows versions from oldest to newest, as the allow-list names them.
+set(versions xp vista 7 8 8.1 10)
+set(version_names "Windows XP" "Windows Vista" "Windows 7" "Windows 8" "Windows 8.1" "Windows 10")
+set(passed 0)
+set(failed 0)
+macro(fail text)
+  message("${text}")
+  math(EXPR failed "${failed} + 1")
+endmacro()
+
+if(dump MATCHES "file format pei-i386")
+  set(target xp)
+  set(os_version 5.1)
+elseif(dump MATCHES "file format pei-x86-64")
+  set(target 7)
+  set(os_version 6.1)
+else()
+  message(FATAL_ERROR "${DLL}: neither a 32-bit nor a 64-bit Windows DLL")
+endif()
+list(FIND versions ${target} target_rank)
+list(GET version_names ${target_rank} target_name)
+
+# Windows refuses a DLL whose headers ask for a newer system.
+foreach(field OSystem Subsystem)
+  string(REGEX MATCH "Major${field}Version[ \t]+([0-9]+)" _ "${dump}")
+  set(major "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "Minor${field}Version[ \t]+([0-9]+)" _ "${dump}")
+  if("${major}.${CMAKE_MATCH_1}" STREQUAL os_version)
+    math(EXPR passed "${passed} + 1")
+  else()
+    fail("${field} version ${major}.${CMAKE_MATCH_1}, expected ${os_version} (${target_name})")
+  endif()
+endforeach()
+
+# The allow-list: "dll!Function version", with # comments.
+file(STRINGS ${ALLOWED} lines)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "#.*" "" line "${line}")
+  string(STRIP "${line}" line)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  if(NOT line MATCHES "^([a-z0-9_]+)!([A-Za-z0-9_]+)[ \t]+([0-9a-z.]+)$")
+    message(FATAL_ERROR "${ALLOWED}: not \"dll!Function version\": ${line}")
+  endif()
+  if(NOT CMAKE_MATCH_3 IN_LIST versions)
+    message(FATAL_ERROR "${ALLOWED}: unknown Windows version ${CMAKE_MATCH_3}: ${line}")
+  endif()
+  set("since_${CMAKE_MATCH_1}.${CMAKE_MATCH_2}" ${CMAKE_MATCH_3})
+endforeach()
+
+# The import tables: a "DLL Name: X" line, then one line per function,
+# "<vma> <hint> <name>", or an ordinal without a name.
+string(REGEX MATCH "The Import Tables.*" imports "${dump}")
+string(REGEX REPLACE "There is an export table.*" "" imports "${imports}")
+string(REPLACE "\n" ";" imports "${imports}")
+set(dll "")
+set(seen 0)
+foreach(line IN LISTS imports)
+  if(line MATCHES "DLL Name: *([^ \t]+)")
+    string(TOLOWER "${CMAKE_MATCH_1}" dll)
+    string(REGEX REPLACE "\\.dll$" "" dll "${dll}")
+    continue()
+  endif()
+  if(dll STREQUAL "" OR NOT line MATCHES "^\t[0-9a-f]+\t +([0-9]+)( +([^ \t]+))?")
+    continue()
+  endif()
+  math(EXPR seen "${seen} + 1")
+  if(CMAKE_MATCH_3 STREQUAL "")
+    fail("${dll}!#${CMAKE_MATCH_1}: imported by ordinal, not on the allow-list")
+    continue()
+  endif()
+  set(import "${dll}!${CMAKE_MATCH_3}")
+  set(since "${since_${dll}.${CMAKE_MATCH_3}}")
+  if(since STREQUAL "")
+    fail("${import}: not on the allow-list ${ALLOWED}")
+    continue()
+  endif()
+  list(FIND versions ${since} rank)
+  if(rank GREATER target_rank)
+    list(GET version_names ${rank} since_name)
+    fail("${import}: needs ${since_name}, this DLL must load on ${target_name}")
+  else()
+    math(EXPR passed "${passed} + 1")
+  endif()
+endforeach()
+if(seen EQUAL 0)
+  fail("no import table found")
+endif()
+
+# Export names sit in the "<Ordinal/Name Pointer> Table" as "<   n> Name".
 string(REGEX MATCH "<Ordinal/Name Pointer> Table[^\n]*\n(([ \t]*< *[0-9]+> [^\n]*\n)*)" table "${dump}")
 string(REGEX MATCHALL "> [^\n]+" entries "${CMAKE_MATCH_1}")
 set(exported "")
@@ -49,11 +119,10 @@ set(expected DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllU
 if(exported STREQUAL expected)
   math(EXPR passed "${passed} + 1")
 else()
-  message("exports: expected ${expected}, got ${exported}")
-  math(EXPR failed "${failed} + 1")
+  fail("exports: expected ${expected}, got ${exported}")
 endif()
 
-message("${passed} passed, ${failed} failed")
+message("${passed} passed, ${failed} failed (${seen} imports, for ${target_name})")
 if(failed GREATER 0)
   message(FATAL_ERROR "the DLL's tables are not as required")
 endif()

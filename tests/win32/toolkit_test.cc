@@ -25,6 +25,7 @@
 #include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
+#include "win32/tick_clock.h"
 #include "win32/win32_toolkit.h"
 
 namespace ponderix::wintest {
@@ -546,6 +547,8 @@ const Test kBasics("Toolkit.ClockLocaleAndPendingEvents", [](Check& check) {
   Sleep(50);
   toolkit->ProcessPendingEvents();
   check.True(toolkit->Seconds() > start, "the clock moves");
+  win32::TickClock clock(0xFFFFFC18u);  // one second before the tick count wraps
+  check.True(clock.Seconds(1000) == 2.0, "the clock goes on across the tick count's wrap");
   const std::string separator = toolkit->DecimalSeparator();
   check.True(separator == "." || separator == ",", "decimal separator " + separator);
 });
