@@ -32,9 +32,12 @@ bool ReadFile(const std::string& path, std::string& text) {
   if (!std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream content;
-  content << in.rdbuf();
-  text = content.str();
+  // One read of the file's size: a scene may run to hundreds of megabytes.
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return false;
+  text.resize(size);
+  in.read(text.data(), static_cast<std::streamsize>(size));
+  text.resize(static_cast<size_t>(in.gcount()));
   return !in.bad();
 }
 
@@ -137,12 +140,13 @@ int main(int argc, char** argv) {
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
   summary << ponderix::sim::Summarize(scene, result);
   if (!resultPath.empty()) {
-    const std::string json = ponderix::sim::ResultJson(result);
+    // Written as it is made: the result of a large scene is too large to hold twice.
     if (resultPath == "-") {
-      std::cout << json;
+      ponderix::sim::WriteResultJson(std::cout, result);
     } else {
       std::ofstream out(resultPath, std::ios::binary);
-      if (!(out << json)) {
+      ponderix::sim::WriteResultJson(out, result);
+      if (!out) {
         std::cerr << "ponderix-sim: cannot write the result " << resultPath << "\n";
         return kBadInput;
       }
