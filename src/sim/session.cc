@@ -56,12 +56,13 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions) {
     result.menuAfterDisconnect = host.Menu();
   }
   result.messages = host.messages();
+  result.documents.reserve(host.scene().documents.size());
   for (const SimDocument& d : host.scene().documents) {
     result.documents.push_back({d.path, d.open, d.visible, d.density, d.modified});
   }
   result.active = host.scene().active;
   result.heldReferences = host.HeldReferences();
-  result.events = host.events();
+  result.events = host.TakeEvents();
   result.snapshots = toolkit.snapshots();
   return result;
 }

@@ -15,7 +15,8 @@ constexpr int32_t kFileNotFound = 2;  // the host's error code for an unknown fi
 
 struct SimState {
   Scene scene;
-  std::unordered_map<std::string, size_t> byPath;
+  // Views of the documents' paths, which never change once the scene is set.
+  std::unordered_map<std::string_view, size_t> byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
   std::vector<MenuEntry> menu;
@@ -23,7 +24,7 @@ struct SimState {
   int held = 0;
 
   SimDocument* Find(std::string_view path) {
-    const auto it = byPath.find(std::string(path));
+    const auto it = byPath.find(path);
     return it == byPath.end() ? nullptr : &scene.documents[it->second];
   }
 
@@ -371,6 +372,7 @@ std::string_view EventKindName(Event::Kind kind) {
 SimHost::SimHost(Scene scene) : state_(std::make_shared<SimState>()) {
   state_->scene = std::move(scene);
   auto& docs = state_->scene.documents;
+  state_->byPath.reserve(docs.size());
   for (size_t i = 0; i < docs.size(); ++i) {
     if (!state_->byPath.emplace(docs[i].path, i).second) {
       throw std::invalid_argument("the scene lists the document " + docs[i].path + " twice");
@@ -430,6 +432,8 @@ const SimDocument* SimHost::FindDocument(std::string_view path) const { return s
 const std::vector<Message>& SimHost::messages() const { return state_->messages; }
 
 const std::vector<Event>& SimHost::events() const { return state_->events; }
+
+std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
 
 std::vector<MenuEntry> SimHost::Menu() const { return state_->menu; }
 
