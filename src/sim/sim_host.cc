@@ -76,7 +76,7 @@ Ref<T> Hand(const std::shared_ptr<SimState>& state, std::unique_ptr<T> object) {
 }
 
 class SimDocumentRef;
-Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, const std::string& path);
+Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc);
 
 class SimUserUnit : public UserUnit {
  public:
@@ -98,10 +98,10 @@ class SimComponent : public Component {
       : state_(std::move(state)), path_(std::move(path)) {}
   Ref<Document> ComponentDocument() override {
     state_->Check("ComponentDocument", path_);
-    const SimDocument* doc = state_->Find(path_);
+    SimDocument* doc = state_->Find(path_);
     // A component whose file is not loaded has no document.
     if (!doc || !doc->open) return nullptr;
-    return HandDocument(state_, path_);
+    return HandDocument(state_, *doc);
   }
 
  private:
@@ -133,10 +133,12 @@ class SimSelectionMgr : public SelectionMgr {
   std::string path_;
 };
 
+// Refers to its document directly: the scene's documents stay put, and a run
+// may hold a reference to every one of a million documents.
 class SimDocumentRef : public Document {
  public:
-  SimDocumentRef(std::shared_ptr<SimState> state, std::string path)
-      : state_(std::move(state)), path_(std::move(path)) {}
+  SimDocumentRef(std::shared_ptr<SimState> state, SimDocument& doc)
+      : state_(std::move(state)), doc_(doc), path_(doc.path) {}
 
   std::string GetPathName() override {
     state_->Check("GetPathName", path_);
@@ -178,14 +180,15 @@ class SimDocumentRef : public Document {
   }
 
  private:
-  SimDocument& doc() { return *state_->Find(path_); }
+  SimDocument& doc() { return doc_; }
 
   std::shared_ptr<SimState> state_;
-  std::string path_;
+  SimDocument& doc_;
+  const std::string& path_;
 };
 
-Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, const std::string& path) {
-  return Hand<Document>(state, std::make_unique<SimDocumentRef>(state, path));
+Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc) {
+  return Hand<Document>(state, std::make_unique<SimDocumentRef>(state, doc));
 }
 
 class SimEnumerator : public DocumentEnumerator {
@@ -199,11 +202,11 @@ class SimEnumerator : public DocumentEnumerator {
     state_->Check("Next");
     fetched = 0;
     if (count < 1) return nullptr;
-    const auto& docs = state_->scene.documents;
+    auto& docs = state_->scene.documents;
     while (next_ < docs.size() && !docs[next_].open) ++next_;
     if (next_ == docs.size()) return nullptr;
     fetched = 1;
-    return HandDocument(state_, docs[next_++].path);
+    return HandDocument(state_, docs[next_++]);
   }
 
  private:
@@ -238,9 +241,9 @@ class SimApplication : public Application {
     state_->Check("GetActiveDocument");
     const auto& active = state_->scene.active;
     if (!active) return nullptr;
-    const SimDocument* doc = state_->Find(*active);
+    SimDocument* doc = state_->Find(*active);
     if (!doc || !doc->open) return nullptr;
-    return HandDocument(state_, doc->path);
+    return HandDocument(state_, *doc);
   }
 
   int32_t ShowUserMessage(const std::string& text, int32_t /*icon*/, int32_t /*buttons*/) override {
@@ -267,7 +270,7 @@ class SimApplication : public Application {
       doc->visible = true;
       state_->Log({Event::Kind::kOpen, path, "", 0, true});
     }
-    return HandDocument(state_, path);
+    return HandDocument(state_, *doc);
   }
 
   Ref<Document> ActivateDocument(const std::string& path, bool /*silent*/, int32_t& errors) override {
@@ -282,7 +285,7 @@ class SimApplication : public Application {
     state_->Log({Event::Kind::kActivate, path, "", 0, false});
     // Activation shows the document's window.
     state_->SetVisible(*doc, true);
-    return HandDocument(state_, path);
+    return HandDocument(state_, *doc);
   }
 
   std::optional<std::vector<std::string>> ListDependencies(const std::string& path, bool /*traverse*/,
