@@ -26,7 +26,8 @@ using json = nlohmann::ordered_json;
 struct LineCount {
   int line = 1;
   int tokenLine = 1;
-  int lastLine = 1;  // the line of the last character read, where a syntax error is found
+  int lastLine = 1;            // the line of the last character read, where a syntax error is found
+  const char* next = nullptr;  // the character after the last one read
 };
 
 class CountingIterator {
@@ -48,6 +49,7 @@ class CountingIterator {
       count_->tokenLine = count_->line;
     }
     ++p_;
+    count_->next = p_;
     return *this;
   }
   CountingIterator operator++(int) {
@@ -63,21 +65,23 @@ class CountingIterator {
 };
 
 // The document as read: a flat tree of values, each with its line, whose
-// strings share one buffer. A scene of a million values so costs a handful of
-// allocations, and no value needs a name until it is found at fault.
+// strings stand in the text itself where they can, else in one buffer. A
+// scene of a million values so costs a handful of allocations, and no value
+// needs a name until it is found at fault.
 struct Value {
   enum class Type : uint8_t { kNull, kBoolean, kInteger, kUnsigned, kFloat, kString, kArray, kObject };
   Type type = Type::kNull;
   bool boolean = false;
   int line = 1;
   uint32_t size = 0;  // a string's bytes; the values of an array or an object
-  size_t first = 0;   // a string's offset in the buffer; an array's or object's first member
-  uint64_t bits = 0;  // a number: int64_t, uint64_t or double, by type
+  // A number (int64_t, uint64_t or double, by type); where a string stands
+  // (LinedBuilder::Text); an array's or object's first member.
+  uint64_t bits = 0;
 };
 
 // A value inside an array or an object; `keySize` 0 and `key` unused in an array.
 struct Member {
-  size_t key = 0;
+  uint64_t key = 0;
   uint32_t keySize = 0;
   uint32_t value = 0;
 };
@@ -85,7 +89,12 @@ struct Member {
 // Builds the document, giving every value the line it stands on.
 class LinedBuilder : public nlohmann::json_sax<json> {
  public:
-  explicit LinedBuilder(const LineCount& count) : count_(count) {}
+  LinedBuilder(const LineCount& count, std::string_view text) : count_(count), text_(text) {
+    // Room for a scene as people write it; untouched room costs no memory.
+    values_.reserve(text.size() / 24);
+    members_.reserve(text.size() / 24);
+    strings_.reserve(text.size());
+  }
 
   bool null() override { return Add(Value{}); }
   bool boolean(bool value) override {
@@ -105,7 +114,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     if (TooLong(value)) return false;
     Value v;
     v.type = Value::Type::kString;
-    v.first = Store(value);
+    v.bits = Store(value);
     v.size = static_cast<uint32_t>(value.size());
     return Add(v);
   }
@@ -137,8 +146,11 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   const Value& root() const { return values_.at(0); }
   const Value& at(uint32_t index) const { return values_[index]; }
   const std::vector<Member>& members() const { return members_; }
-  std::string_view Text(size_t first, uint32_t size) const { return {strings_.data() + first, size}; }
-  std::string_view Text(const Value& v) const { return Text(v.first, v.size); }
+  std::string_view Text(uint64_t at, uint32_t size) const {
+    return (at & kInText) != 0 ? text_.substr(at & ~kInText, size)
+                               : std::string_view(strings_).substr(at, size);
+  }
+  std::string_view Text(const Value& v) const { return Text(v.bits, v.size); }
 
  private:
   template <class T>
@@ -155,9 +167,15 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     return true;
   }
 
-  size_t Store(std::string_view text) {
+  // Where the string just read stands: in the text when it is written there
+  // as it reads (no escapes), else copied into the buffer, which never holds
+  // more than the text.
+  uint64_t Store(std::string_view value) {
+    const size_t end = static_cast<size_t>(count_.next - text_.data()) - 1;  // its closing quote
+    if (end >= value.size() && text_.substr(end - value.size(), value.size()) == value)
+      return (end - value.size()) | kInText;
     const size_t first = strings_.size();
-    strings_.append(text);
+    strings_.append(value);
     return first;
   }
 
@@ -207,15 +225,17 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     --depth_;
     Value& v = values_[open_values_[depth_]];
     const std::vector<Member>& mine = open_[depth_];
-    v.first = members_.size();
+    v.bits = members_.size();
     v.size = static_cast<uint32_t>(mine.size());
     members_.insert(members_.end(), mine.begin(), mine.end());
     return true;
   }
 
   static constexpr size_t kMaxDepth = 100;
+  static constexpr uint64_t kInText = uint64_t{1} << 63;
 
   const LineCount& count_;
+  std::string_view text_;
   std::vector<Value> values_;
   std::vector<Member> members_;
   std::string strings_;
@@ -223,7 +243,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   std::vector<std::vector<Member>> open_;
   std::array<uint32_t, kMaxDepth> open_values_{};
   size_t depth_ = 0;
-  size_t key_ = 0;
+  uint64_t key_ = 0;
   uint32_t keySize_ = 0;
   std::string error_;
 };
@@ -310,7 +330,7 @@ class SceneReader {
  private:
   std::span<const Member> Members(const Value& v) const {
     if (v.type != Value::Type::kArray && v.type != Value::Type::kObject) return {};
-    return {doc_.members().data() + v.first, v.size};
+    return {doc_.members().data() + v.bits, v.size};
   }
 
   const LinedBuilder& doc_;
@@ -452,7 +472,13 @@ class JsonWriter {
       return;
     }
     buffer_ += '"';
-    for (const char c : text) {
+    for (size_t at = 0; at < text.size();) {
+      // Plain characters go in runs; the others one by one.
+      size_t end = at;
+      while (end < text.size() && !Escaped(text[end])) ++end;
+      buffer_.append(text, at, end - at);
+      if (end == text.size()) break;
+      const char c = text[end];
       switch (c) {
         case '"':
           buffer_ += "\\\"";
@@ -476,17 +502,15 @@ class JsonWriter {
           buffer_ += "\\r";
           break;
         default:
-          if (static_cast<unsigned char>(c) < 0x20) {
-            buffer_ += "\\u00";
-            buffer_ += kHex[static_cast<unsigned char>(c) >> 4];
-            buffer_ += kHex[static_cast<unsigned char>(c) & 15];
-          } else {
-            buffer_ += c;
-          }
+          buffer_ += "\\u00";
+          buffer_ += kHex[static_cast<unsigned char>(c) >> 4];
+          buffer_ += kHex[static_cast<unsigned char>(c) & 15];
       }
+      at = end + 1;
     }
     buffer_ += '"';
   }
+  static bool Escaped(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
   void Dumped(const json& value) {
     const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
     // Dumped strings hold no line feed, so every one starts a line to indent.
@@ -616,7 +640,7 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
 
 Scene ParseScene(const std::string& text, const std::string& fileName) {
   LineCount count;
-  LinedBuilder doc(count);
+  LinedBuilder doc(count, text);
   const char* begin = text.data();
   if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
                        &doc)) {

@@ -6,6 +6,9 @@
 // prints what happened. Exit status: 0 when the run ended (refused, cancelled
 // or completed), 1 when a host call failed, 2 for bad usage or bad input.
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -72,6 +75,14 @@ class TerminalSource : public ponderix::sim::ActionSource {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // A large scene allocates and frees hundreds of megabytes in steps: keep
+  // freed memory for the next step rather than hand it back and fault it in
+  // again, which costs as much as the work itself on a virtual machine.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_TOP_PAD, 64 << 20);
+#endif
   CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host."};
   std::string scenePath;
   std::string scriptPath;
@@ -99,6 +110,7 @@ int main(int argc, char** argv) {
     std::cerr << "ponderix-sim: " << e.what() << "\n";
     return kBadInput;
   }
+  std::string().swap(sceneText);  // may be hundreds of megabytes, and is read
 
   // Actions: a script file, piped standard input, or a person at the terminal.
   std::string scriptName = scriptPath;
