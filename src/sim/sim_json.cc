@@ -20,14 +20,39 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// Counts lines while the parser reads, so that every value can be traced back
-// to the line it stands on: the line of the last character that is not a
-// blank is the line of the token just read.
+// Follows the parser through the text, so that every value can be traced back
+// to the line it stands on: the line of the last character read that is not a
+// blank is the line of the token just read. Lines are counted when asked for,
+// from where the last count ended, since the parser reads on only.
 struct LineCount {
-  int line = 1;
-  int tokenLine = 1;
-  int lastLine = 1;            // the line of the last character read, where a syntax error is found
-  const char* next = nullptr;  // the character after the last one read
+  explicit LineCount(const char* text) : begin(text), next(text), counted(text) {}
+
+  // The line of the token just read.
+  int TokenLine() {
+    const char* last = next;
+    while (last != begin && (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r' || last[-1] == '\n'))
+      --last;
+    return last == begin ? 1 : LineOf(last - 1);
+  }
+  // The line of the last character read, where a syntax error is found.
+  int LastLine() { return next == begin ? 1 : LineOf(next - 1); }
+
+  const char* begin;
+  const char* next;  // the character after the last one read
+
+ private:
+  int LineOf(const char* at) {
+    if (at < counted) {
+      counted = begin;
+      countedLine = 1;
+    }
+    countedLine += static_cast<int>(std::count(counted, at, '\n'));
+    counted = at;
+    return countedLine;
+  }
+
+  const char* counted;  // lines are counted up to here
+  int countedLine = 1;  // the line `counted` stands on
 };
 
 class CountingIterator {
@@ -42,14 +67,7 @@ class CountingIterator {
   CountingIterator(const char* p, LineCount* count) : p_(p), count_(count) {}
   reference operator*() const { return *p_; }
   CountingIterator& operator++() {
-    count_->lastLine = count_->line;
-    if (*p_ == '\n') {
-      ++count_->line;
-    } else if (*p_ != ' ' && *p_ != '\t' && *p_ != '\r') {
-      count_->tokenLine = count_->line;
-    }
-    ++p_;
-    count_->next = p_;
+    count_->next = ++p_;
     return *this;
   }
   CountingIterator operator++(int) {
@@ -89,7 +107,7 @@ struct Member {
 // Builds the document, giving every value the line it stands on.
 class LinedBuilder : public nlohmann::json_sax<json> {
  public:
-  LinedBuilder(const LineCount& count, std::string_view text) : count_(count), text_(text) {
+  LinedBuilder(LineCount& count, std::string_view text) : count_(count), text_(text) {
     // Room for a scene as people write it; untouched room costs no memory.
     values_.reserve(text.size() / 24);
     members_.reserve(text.size() / 24);
@@ -181,7 +199,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
 
   // Places `value` in its parent and gives its index.
   uint32_t Place(Value value) {
-    value.line = count_.tokenLine;
+    value.line = count_.TokenLine();
     const auto index = static_cast<uint32_t>(values_.size());
     values_.push_back(value);
     if (depth_ > 0) {
@@ -234,7 +252,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   static constexpr size_t kMaxDepth = 100;
   static constexpr uint64_t kInText = uint64_t{1} << 63;
 
-  const LineCount& count_;
+  LineCount& count_;
   std::string_view text_;
   std::vector<Value> values_;
   std::vector<Member> members_;
@@ -639,12 +657,12 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
 }  // namespace
 
 Scene ParseScene(const std::string& text, const std::string& fileName) {
-  LineCount count;
+  LineCount count(text.data());
   LinedBuilder doc(count, text);
   const char* begin = text.data();
   if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
                        &doc)) {
-    throw InputError(fileName + ":" + std::to_string(count.lastLine) + ": not valid JSON: " + doc.error());
+    throw InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + doc.error());
   }
   const SceneReader r(doc, fileName);
   const Value& root = r.Root();
