@@ -1,6 +1,7 @@
 #include "win32/addin_object.h"
 
-#include <new>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "win32/com_error.h"
@@ -15,22 +16,39 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr wchar_t kExceptionSource[] = L"PonderixKorvanis.SWConnection";
-
 // A run shows modal dialogs whose message loop could deliver a second
 // RunAddin; one run per library at a time.
 bool g_runActive = false;
 
-// Fills the caller's EXCEPINFO; the caller frees its strings.
-void FillException(EXCEPINFO* exception, const std::string& text) {
-  if (!exception) return;
-  UniqueBstr source(SysAllocString(kExceptionSource));
-  UniqueBstr description = MakeBstr(text);
-  if (!source) throw std::bad_alloc();
-  *exception = EXCEPINFO{};
-  exception->scode = E_FAIL;
-  exception->bstrSource = source.release();
-  exception->bstrDescription = description.release();
+// Marks a run active for as long as it lasts, however it ends.
+class RunActiveScope {
+ public:
+  RunActiveScope() noexcept { g_runActive = true; }
+  ~RunActiveScope() { g_runActive = false; }
+  RunActiveScope(const RunActiveScope&) = delete;
+  RunActiveScope& operator=(const RunActiveScope&) = delete;
+};
+
+// How many arguments member `id` takes when invoked as `flags` (its return
+// value not counted); nullopt when the type information has no such member.
+std::optional<UINT> ArgumentCount(ITypeInfo* info, DISPID id, WORD flags) {
+  TYPEATTR* rawAttributes = nullptr;
+  ThrowIfFailed(info->GetTypeAttr(&rawAttributes), "reading the type library");
+  const auto releaseAttributes = [info](TYPEATTR* attributes) { info->ReleaseTypeAttr(attributes); };
+  const std::unique_ptr<TYPEATTR, decltype(releaseAttributes)> attributes(rawAttributes, releaseAttributes);
+  for (UINT i = 0; i < attributes->cFuncs; ++i) {
+    FUNCDESC* rawFunction = nullptr;
+    ThrowIfFailed(info->GetFuncDesc(i, &rawFunction), "reading the type library");
+    const auto releaseFunction = [info](FUNCDESC* function) { info->ReleaseFuncDesc(function); };
+    const std::unique_ptr<FUNCDESC, decltype(releaseFunction)> function(rawFunction, releaseFunction);
+    if (function->memid != id || (function->invkind & flags) == 0) continue;
+    UINT count = 0;
+    for (SHORT p = 0; p < function->cParams; ++p) {
+      if ((function->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL) == 0) ++count;
+    }
+    return count;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -43,20 +61,18 @@ AddinObject::AddinObject()
 AddinObject::~AddinObject() { RemoveConnection(connection_); }
 
 HRESULT AddinObject::Create(REFIID riid, void** out) noexcept {
-  try {
+  return ComEntry(IID_IClassFactory, [&] {
     if (!out) return E_POINTER;
     *out = nullptr;
     // Born with no reference; the holder takes the first. (mingw-w64's
     // ComPtr::Attach adds a reference, unlike WRL's, so it is not used.)
     const ComPtr<AddinObject> object(new AddinObject());
     return object->QueryInterface(riid, out);
-  } catch (...) {
-    return ReturnCurrentException(IID_IClassFactory);
-  }
+  });
 }
 
 HRESULT AddinObject::QueryInterface(REFIID riid, void** out) noexcept {
-  try {
+  return ComEntry(IID_IUnknown, [&] {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_SwAddin) {
       *out = static_cast<SwAddin*>(this);
@@ -70,9 +86,7 @@ HRESULT AddinObject::QueryInterface(REFIID riid, void** out) noexcept {
     }
     AddRef();
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_IUnknown);
-  }
+  });
 }
 
 ULONG AddinObject::AddRef() noexcept { return ++references_; }
@@ -84,7 +98,7 @@ ULONG AddinObject::Release() noexcept {
 }
 
 HRESULT AddinObject::ConnectToSW(IDispatch* ThisSW, LONG Cookie, VARIANT_BOOL* pbResult) noexcept {
-  try {
+  return ComEntry(IID_SwAddin, [&] {
     if (!pbResult) return E_POINTER;
     *pbResult = VARIANT_FALSE;
     if (!ThisSW) return E_INVALIDARG;
@@ -98,21 +112,17 @@ HRESULT AddinObject::ConnectToSW(IDispatch* ThisSW, LONG Cookie, VARIANT_BOOL* p
     }
     *pbResult = connected ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_SwAddin);
-  }
+  });
 }
 
 HRESULT AddinObject::DisconnectFromSW(VARIANT_BOOL* pbResult) noexcept {
-  try {
+  return ComEntry(IID_SwAddin, [&] {
     if (!pbResult) return E_POINTER;
     *pbResult = VARIANT_FALSE;
     const bool disconnected = connection_.SwAddin_DisconnectFromSW();
     *pbResult = disconnected ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_SwAddin);
-  }
+  });
 }
 
 ITypeInfo* AddinObject::TypeInfo() {
@@ -125,97 +135,74 @@ ITypeInfo* AddinObject::TypeInfo() {
 }
 
 HRESULT AddinObject::GetTypeInfoCount(UINT* count) noexcept {
-  try {
+  return ComEntry(IID_IDispatch, [&] {
     if (!count) return E_POINTER;
     *count = 1;
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_IDispatch);
-  }
+  });
 }
 
 HRESULT AddinObject::GetTypeInfo(UINT index, LCID /*lcid*/, ITypeInfo** info) noexcept {
-  try {
+  return ComEntry(IID_IDispatch, [&] {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     ComPtr<ITypeInfo> copy(TypeInfo());
     *info = copy.Detach();
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_IDispatch);
-  }
+  });
 }
 
 HRESULT AddinObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID /*lcid*/,
                                    DISPID* ids) noexcept {
-  try {
+  return ComEntry(IID_IDispatch, [&] {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids) return E_POINTER;
     if (count == 0) return E_INVALIDARG;
     return TypeInfo()->GetIDsOfNames(names, count, ids);
-  } catch (...) {
-    return ReturnCurrentException(IID_IDispatch);
-  }
+  });
 }
 
 HRESULT AddinObject::Invoke(DISPID id, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO* exception, UINT* /*argError*/) noexcept {
-  try {
+                            VARIANT* result, EXCEPINFO* exception, UINT* argError) noexcept {
+  return ComEntry(IID_IDispatch, [&] {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!params) return E_INVALIDARG;
-    if (id != DISPID_RETURN_AS_1 && id != DISPID_RUNADDIN) return DISP_E_MEMBERNOTFOUND;
-    // Callers may read Return_as_1 as a property; RunAddin is a method only.
-    const bool asMethod = (flags & DISPATCH_METHOD) != 0;
-    const bool asGet = id == DISPID_RETURN_AS_1 && (flags & DISPATCH_PROPERTYGET) != 0;
-    if (!asMethod && !asGet) return DISP_E_MEMBERNOTFOUND;
+    // Callers may read Return_as_1 as a property; it takes nothing, so that is its call.
+    if (id == DISPID_RETURN_AS_1 && (flags & DISPATCH_PROPERTYGET) != 0) flags |= DISPATCH_METHOD;
+    // Wine's type information calls a method despite surplus arguments, which
+    // Windows refuses; the members are checked here so that both answer alike.
+    const std::optional<UINT> takes = ArgumentCount(TypeInfo(), id, flags);
+    if (!takes) return DISP_E_MEMBERNOTFOUND;
     if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-    if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
-
-    const CallbackResult outcome = InvokeByName(id == DISPID_RUNADDIN ? kRunCallback : kEnableCallback);
-    if (!outcome.ok) {
-      FillException(exception, outcome.error);
-      return DISP_E_EXCEPTION;
-    }
-    if (result) {
-      VariantInit(result);
-      if (id == DISPID_RETURN_AS_1) {
-        V_VT(result) = VT_I4;
-        V_I4(result) = outcome.value;
-      }
-    }
-    return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID_IDispatch);
-  }
+    if (params->cArgs != *takes) return DISP_E_BADPARAMCOUNT;
+    // The type information converts the arguments and calls the vtable below;
+    // a failure the method reports comes back as DISP_E_EXCEPTION with its text.
+    return TypeInfo()->Invoke(static_cast<_SWConnection*>(this), id, flags, params, result, exception,
+                              argError);
+  });
 }
 
 HRESULT AddinObject::Return_as_1(LONG* pResult) noexcept {
-  try {
+  return ComEntry(IID__SWConnection, [&] {
     if (!pResult) return E_POINTER;
     *pResult = ponderix::SWConnection::Return_as_1();
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID__SWConnection);
-  }
+  });
 }
 
 HRESULT AddinObject::RunAddin() noexcept {
-  try {
+  return ComEntry(IID__SWConnection, [&] {
     const CallbackResult outcome = InvokeByName(kRunCallback);
     if (!outcome.ok) throw ComError(E_FAIL, outcome.error);
     return S_OK;
-  } catch (...) {
-    return ReturnCurrentException(IID__SWConnection);
-  }
+  });
 }
 
 HRESULT AddinObject::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
-  try {
+  return ComEntry(IID_ISupportErrorInfo, [&] {
     return riid == IID_SwAddin || riid == IID__SWConnection || riid == IID_IDispatch ? S_OK : S_FALSE;
-  } catch (...) {
-    return ReturnCurrentException(IID_ISupportErrorInfo);
-  }
+  });
 }
 
 CallbackResult AddinObject::InvokeByName(std::string_view name) noexcept {
@@ -232,10 +219,9 @@ CallbackResult AddinObject::InvokeByName(std::string_view name) noexcept {
   }
   // The run's dialogs pump messages; the host may let go of us meanwhile.
   const ComPtr<IUnknown> keepAlive(static_cast<SwAddin*>(this));
-  g_runActive = true;
+  const RunActiveScope active;
   CallbackResult outcome = connection_.InvokeByName(name);
   if (!outcome.ok) ShowRunFailure(outcome.error);
-  g_runActive = false;
   return outcome;
 }
 

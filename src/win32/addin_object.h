@@ -41,7 +41,7 @@ class AddinObject final : public SwAddin,
                                         VARIANT_BOOL* pbResult) noexcept override;
   HRESULT STDMETHODCALLTYPE DisconnectFromSW(VARIANT_BOOL* pbResult) noexcept override;
 
-  // IDispatch of _SWConnection: names through the type library, calls handled here.
+  // IDispatch of _SWConnection: names and calls through the type library.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,

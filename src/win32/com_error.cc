@@ -10,14 +10,12 @@
 
 #include "addin/host.h"
 #include "win32/owners.h"
+#include "win32/registration.h"
 #include "win32/text.h"
 
 namespace ponderix::win32 {
 
 namespace {
-
-// The source every error object of the add-in names.
-constexpr wchar_t kErrorSource[] = L"PonderixKorvanis.SWConnection";
 
 void SetErrorObject(const IID& iid, const std::string& text) noexcept {
   try {
@@ -25,7 +23,7 @@ void SetErrorObject(const IID& iid, const std::string& text) noexcept {
     if (FAILED(CreateErrorInfo(&create))) return;
     const std::wstring description = Widen(text);
     create->SetGUID(iid);
-    create->SetSource(const_cast<wchar_t*>(kErrorSource));
+    create->SetSource(const_cast<wchar_t*>(kProgId));
     create->SetDescription(const_cast<wchar_t*>(description.c_str()));
     Microsoft::WRL::ComPtr<IErrorInfo> info;
     if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());

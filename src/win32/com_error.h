@@ -1,11 +1,11 @@
 // Errors at the COM boundary. Inside the add-in a failure is an exception: a
 // failed Windows call in our own code throws ComError, a failed host call
 // throws HostError (addin/host.h). No exception leaves the library: every
-// exported COM method and Dll* entry point is noexcept and ends in
+// exported COM method and Dll* entry point is noexcept and runs its body in
 //
-//   catch (...) { return ReturnCurrentException(IID_of_the_interface); }
+//   return ComEntry(IID_of_the_interface, [&] { ...; return S_OK; });
 //
-// which turns the exception into an HRESULT and hands its text to the caller
+// which turns an exception into an HRESULT and hands its text to the caller
 // through the COM error object (IErrorInfo).
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ponderix::win32 {
 
@@ -37,5 +38,16 @@ std::string SystemText(HRESULT hr);
 // Only inside a catch block: the HRESULT for the exception being handled,
 // whose text also becomes the thread's error object for interface `iid`.
 HRESULT ReturnCurrentException(const IID& iid) noexcept;
+
+// Runs `body`, which returns the entry's HRESULT; an exception it throws
+// comes back as ReturnCurrentException(iid).
+template <class Body>
+HRESULT ComEntry(const IID& iid, Body&& body) noexcept {
+  try {
+    return std::forward<Body>(body)();
+  } catch (...) {
+    return ReturnCurrentException(iid);
+  }
+}
 
 }  // namespace ponderix::win32

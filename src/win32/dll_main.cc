@@ -26,7 +26,7 @@ namespace {
 class ClassFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) noexcept override {
-    try {
+    return ComEntry(IID_IClassFactory, [&] {
       if (!out) return E_POINTER;
       if (riid != IID_IUnknown && riid != IID_IClassFactory) {
         *out = nullptr;
@@ -35,9 +35,7 @@ class ClassFactory final : public IClassFactory {
       *out = static_cast<IClassFactory*>(this);
       AddRef();
       return S_OK;
-    } catch (...) {
-      return ReturnCurrentException(IID_IClassFactory);
-    }
+    });
   }
   ULONG STDMETHODCALLTYPE AddRef() noexcept override {
     AddLock();
@@ -48,26 +46,22 @@ class ClassFactory final : public IClassFactory {
     return 1;
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) noexcept override {
-    try {
+    return ComEntry(IID_IClassFactory, [&] {
       if (!out) return E_POINTER;
       *out = nullptr;
       if (outer) return CLASS_E_NOAGGREGATION;
       return AddinObject::Create(riid, out);
-    } catch (...) {
-      return ReturnCurrentException(IID_IClassFactory);
-    }
+    });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override {
-    try {
+    return ComEntry(IID_IClassFactory, [&] {
       if (lock) {
         AddLock();
       } else {
         RemoveLock();
       }
       return S_OK;
-    } catch (...) {
-      return ReturnCurrentException(IID_IClassFactory);
-    }
+    });
   }
 };
 #pragma GCC diagnostic pop
@@ -78,6 +72,7 @@ ClassFactory g_factory;
 
 }  // namespace ponderix::win32
 
+using ponderix::win32::ComEntry;
 using ponderix::win32::RegistrationScope;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) noexcept {
@@ -89,49 +84,39 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
-  try {
+  return ComEntry(IID_IClassFactory, [&] {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (rclsid != CLSID_SWConnection) return CLASS_E_CLASSNOTAVAILABLE;
     return ponderix::win32::g_factory.QueryInterface(riid, ppv);
-  } catch (...) {
-    return ponderix::win32::ReturnCurrentException(IID_IClassFactory);
-  }
+  });
 }
 
 STDAPI DllCanUnloadNow() noexcept {
-  try {
-    return ponderix::win32::CanUnload() ? S_OK : S_FALSE;
-  } catch (...) {
-    return ponderix::win32::ReturnCurrentException(IID_NULL);
-  }
+  return ComEntry(IID_NULL, [] { return ponderix::win32::CanUnload() ? S_OK : S_FALSE; });
 }
 
 // Machine-wide; without administrator rights it fails with E_ACCESSDENIED,
 // as COM servers do (`regsvr32 /n /i:user` registers for the current user).
 STDAPI DllRegisterServer() noexcept {
-  try {
+  return ComEntry(IID_NULL, [] {
     ponderix::win32::RegisterServer(RegistrationScope::kMachine, ponderix::win32::ModulePath());
     return S_OK;
-  } catch (...) {
-    return ponderix::win32::ReturnCurrentException(IID_NULL);
-  }
+  });
 }
 
 // Removes the registration of both scopes.
 STDAPI DllUnregisterServer() noexcept {
-  try {
+  return ComEntry(IID_NULL, [] {
     ponderix::win32::UnregisterServer(RegistrationScope::kMachine, /*bothScopes=*/true);
     return S_OK;
-  } catch (...) {
-    return ponderix::win32::ReturnCurrentException(IID_NULL);
-  }
+  });
 }
 
 // `regsvr32 /n /i:user` registers for the current user only, `regsvr32 /u /n
 // /i:user` removes that; with no command line it acts like Dll(Un)RegisterServer.
 STDAPI DllInstall(BOOL install, PCWSTR commandLine) noexcept {
-  try {
+  return ComEntry(IID_NULL, [&] {
     const bool userOnly = commandLine && _wcsicmp(commandLine, L"user") == 0;
     if (!userOnly && commandLine && *commandLine) return E_INVALIDARG;
     const RegistrationScope scope = userOnly ? RegistrationScope::kUser : RegistrationScope::kMachine;
@@ -141,7 +126,5 @@ STDAPI DllInstall(BOOL install, PCWSTR commandLine) noexcept {
       ponderix::win32::UnregisterServer(scope, /*bothScopes=*/!userOnly);
     }
     return S_OK;
-  } catch (...) {
-    return ponderix::win32::ReturnCurrentException(IID_NULL);
-  }
+  });
 }

@@ -6,12 +6,9 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -22,6 +19,7 @@
 #include "addin/host.h"
 #include "win32/com_error.h"
 #include "win32/dispatch_target.h"
+#include "win32/late_binding.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/text.h"
@@ -97,224 +95,6 @@ constexpr Call kRegisterCallbacks =
 constexpr LONG kAllMarks = -1;  // selections regardless of their marks
 
 const HostMember& Member(Call call) { return kMembers[static_cast<size_t>(call)]; }
-
-std::string HresultText(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-  const std::string text = SystemText(hr);
-  return text.empty() ? std::string(code) : text + " (" + code + ")";
-}
-
-[[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr) {
-  throw HostError(std::string(member.operation), Narrow(member.name) + ": " + text, hr);
-}
-
-[[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected) {
-  Fail(member, "the host answered with a value of variant type " + std::to_string(type) + ", not " + expected,
-       DISP_E_TYPEMISMATCH);
-}
-
-// DISPIDs of the host's members, asked once per object type and name; a name
-// the host does not know is remembered as such.
-class DispidCache {
- public:
-  // Null when the host reports the name unknown.
-  std::optional<DISPID> Lookup(IDispatch* object, const HostMember& member) {
-    const auto key = std::make_pair(member.type, member.name);
-    if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
-    std::wstring name(member.name);
-    LPOLESTR names[] = {name.data()};
-    DISPID id = DISPID_UNKNOWN;
-    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (hr != DISP_E_UNKNOWNNAME && FAILED(hr)) Fail(member, HresultText(hr), hr);
-    const std::optional<DISPID> found = hr == DISP_E_UNKNOWNNAME ? std::nullopt : std::optional(id);
-    ids_.emplace(key, found);
-    return found;
-  }
-
-  DISPID Find(IDispatch* object, const HostMember& member) {
-    if (const std::optional<DISPID> id = Lookup(object, member)) return *id;
-    Fail(member, "the host's object has no member of this name", DISP_E_UNKNOWNNAME);
-  }
-
- private:
-  std::map<std::pair<Type, std::wstring_view>, std::optional<DISPID>> ids_;
-};
-
-// The arguments of one call, given in the member's order and owned until the
-// call is over.
-class Arguments {
- public:
-  Arguments() = default;
-  ~Arguments() {
-    for (UINT i = 0; i < count_; ++i) VariantClear(&values_[i]);
-  }
-  Arguments(const Arguments&) = delete;
-  Arguments& operator=(const Arguments&) = delete;
-
-  Arguments& Long(int32_t value) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return *this;
-  }
-  Arguments& Int64(int64_t value) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_I8;
-    V_I8(&v) = value;
-    return *this;
-  }
-  Arguments& Bool(bool value) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_BOOL;
-    V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return *this;
-  }
-  Arguments& Double(double value) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_R8;
-    V_R8(&v) = value;
-    return *this;
-  }
-  // "" goes as an empty BSTR, not a null one, as VB and .NET clients send it.
-  Arguments& Text(std::string_view text) {
-    UniqueBstr bstr = MakeBstr(text);
-    VARIANT& v = Add();
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = bstr.release();
-    return *this;
-  }
-  Arguments& Object(IDispatch* object) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = object;
-    if (object) object->AddRef();  // the VARIANT's own, released by VariantClear
-    return *this;
-  }
-  // A by-reference out-parameter: the host writes `*out`.
-  Arguments& LongOut(LONG* out) {
-    VARIANT& v = Add();
-    V_VT(&v) = VT_BYREF | VT_I4;
-    V_I4REF(&v) = out;
-    return *this;
-  }
-
-  UINT count() const { return count_; }
-  // DISPPARAMS takes the last argument first.
-  DISPPARAMS Params() {
-    if (!reversed_) {
-      std::reverse(values_.begin(), values_.begin() + count_);
-      reversed_ = true;
-    }
-    return DISPPARAMS{count_ ? values_.data() : nullptr, nullptr, count_, 0};
-  }
-
- private:
-  VARIANT& Add() {
-    if (count_ == values_.size() || reversed_) throw std::logic_error("too many host call arguments");
-    VARIANT& v = values_[count_++];
-    VariantInit(&v);
-    return v;
-  }
-
-  std::array<VARIANT, 8> values_{};
-  UINT count_ = 0;
-  bool reversed_ = false;
-};
-
-int32_t AsLong(const HostMember& member, VARIANT* value) {
-  if (V_VT(value) == VT_BOOL) return V_BOOL(value) != VARIANT_FALSE ? 1 : 0;
-  UniqueVariant converted;
-  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_I4))) WrongType(member, V_VT(value), "a number");
-  return V_I4(converted.get());
-}
-
-bool AsBool(const HostMember& member, VARIANT* value) {
-  UniqueVariant converted;
-  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BOOL)))
-    WrongType(member, V_VT(value), "a boolean");
-  return V_BOOL(converted.get()) != VARIANT_FALSE;
-}
-
-double AsDouble(const HostMember& member, VARIANT* value) {
-  UniqueVariant converted;
-  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_R8))) WrongType(member, V_VT(value), "a number");
-  return V_R8(converted.get());
-}
-
-std::string AsText(const HostMember& member, VARIANT* value) {
-  if (V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL) return {};
-  if (V_VT(value) == VT_BSTR) return FromBstr(V_BSTR(value));
-  UniqueVariant converted;
-  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BSTR)))
-    WrongType(member, V_VT(value), "a string");
-  return FromBstr(V_BSTR(converted.get()));
-}
-
-// Null for "no object": a null pointer, VT_EMPTY or VT_NULL.
-ComPtr<IDispatch> AsObject(const HostMember& member, VARIANT* value) {
-  switch (V_VT(value)) {
-    case VT_EMPTY:
-    case VT_NULL:
-      return nullptr;
-    case VT_DISPATCH:
-      return ComPtr<IDispatch>(V_DISPATCH(value));
-    case VT_UNKNOWN: {
-      IUnknown* unknown = V_UNKNOWN(value);
-      if (!unknown) return nullptr;
-      ComPtr<IDispatch> dispatch;
-      const HRESULT hr = unknown->QueryInterface(IID_PPV_ARGS(&dispatch));
-      if (FAILED(hr)) Fail(member, "the host's object is not an automation object: " + HresultText(hr), hr);
-      return dispatch;
-    }
-    default:
-      WrongType(member, V_VT(value), "an object");
-  }
-}
-
-std::string ArrayElementText(const HostMember& member, SAFEARRAY* array, VARTYPE element, LONG index) {
-  if (element == VT_BSTR) {
-    BSTR raw = nullptr;
-    const HRESULT hr = SafeArrayGetElement(array, &index, &raw);
-    const UniqueBstr text(raw);
-    if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
-    return FromBstr(text.get());
-  }
-  UniqueVariant item;
-  const HRESULT hr = SafeArrayGetElement(array, &index, item.get());
-  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
-  return AsText(member, item.get());
-}
-
-// VT_EMPTY or VT_NULL: no list. Otherwise a one-dimensional SAFEARRAY of
-// BSTR, or of VARIANTs holding BSTRs, from whatever lower bound the host chose.
-std::optional<std::vector<std::string>> AsTextList(const HostMember& member, VARIANT* value) {
-  const VARTYPE type = V_VT(value);
-  if (type == VT_EMPTY || type == VT_NULL) return std::nullopt;
-  const VARTYPE element = type & static_cast<VARTYPE>(~VT_ARRAY);
-  if ((type & VT_ARRAY) == 0 || (element != VT_BSTR && element != VT_VARIANT)) {
-    WrongType(member, type, "a list of strings");
-  }
-  std::vector<std::string> items;
-  SAFEARRAY* array = V_ARRAY(value);
-  if (!array) return items;
-  if (SafeArrayGetDim(array) != 1)
-    Fail(member, "the host's list has more than one dimension", DISP_E_TYPEMISMATCH);
-  // The elements are copied by the array's own type: it must be the one the VARIANT claims.
-  VARTYPE stored = VT_EMPTY;
-  if (FAILED(SafeArrayGetVartype(array, &stored)) || stored != element)
-    WrongType(member, type, "a list of strings");
-  LONG lower = 0;
-  LONG upper = -1;
-  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
-  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(array, 1, &upper);
-  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
-  for (LONG i = lower; i <= upper; ++i) {
-    items.push_back(ArrayElementText(member, array, element, i));
-    if (i == upper) break;  // no overflow at LONG's end
-  }
-  return items;
-}
 
 // One host object: the COM reference the adapter holds and the calls on it.
 class HostObject {

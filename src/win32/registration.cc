@@ -15,7 +15,6 @@ namespace ponderix::win32 {
 
 namespace {
 
-constexpr wchar_t kProgId[] = L"PonderixKorvanis.SWConnection";
 constexpr wchar_t kDescription[] = L"Ponderix by Korvanis";
 constexpr wchar_t kInterfaceName[] = L"_SWConnection";
 constexpr wchar_t kTypeLibVersion[] = L"1.0";

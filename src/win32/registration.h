@@ -12,6 +12,10 @@
 
 namespace ponderix::win32 {
 
+// The ProgID of coclass SWConnection, as ponderix.idl declares it; the error
+// objects of the add-in name it as their source.
+inline constexpr wchar_t kProgId[] = L"PonderixKorvanis.SWConnection";
+
 enum class RegistrationScope { kMachine, kUser };
 
 // Writes every key of `scope` for `modulePath`. A failure undoes the partial

@@ -17,6 +17,7 @@
 #include "support.h"
 #include "ui_driver.h"
 #include "win32/owners.h"
+#include "win32/registration.h"
 
 namespace ponderix::wintest {
 
@@ -29,8 +30,7 @@ using win32::UniqueVariant;
 
 ComPtr<IUnknown> CreateByProgId(Check& check) {
   CLSID clsid{};
-  if (!check.Hr(CLSIDFromProgID(L"PonderixKorvanis.SWConnection", &clsid), S_OK, "CLSIDFromProgID"))
-    return {};
+  if (!check.Hr(CLSIDFromProgID(win32::kProgId, &clsid), S_OK, "CLSIDFromProgID")) return {};
   check.True(clsid == CLSID_SWConnection, "the ProgID names another class");
   ComPtr<IUnknown> object;
   check.Hr(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object)), S_OK,
@@ -304,8 +304,7 @@ const Test failures("ComBoundary.FailuresComeBackAsComErrors", [](Check& check) 
                     },
                     acknowledge),
                 std::string(), "driver");
-    check.Equal(Text(exception.info.bstrSource), std::wstring(L"PonderixKorvanis.SWConnection"),
-                "exception source");
+    check.Equal(Text(exception.info.bstrSource), std::wstring(win32::kProgId), "exception source");
     const std::wstring description = Text(exception.info.bstrDescription);
     check.True(!description.empty(), "the exception has no description");
     check.True(FAILED(exception.info.scode), "the exception has no failure code");

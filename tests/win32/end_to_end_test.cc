@@ -26,6 +26,7 @@
 #include "sim/session.h"
 #include "support.h"
 #include "ui_driver.h"
+#include "win32/registration.h"
 #include "win32/text.h"
 
 namespace ponderix::wintest {
@@ -283,7 +284,7 @@ const Test runs("EndToEnd.RealDllMatchesTheSimulator", [](Check& check) {
     {
       CLSID clsid{};
       ComPtr<SwAddin> addin;
-      check.Hr(CLSIDFromProgID(L"PonderixKorvanis.SWConnection", &clsid), S_OK, what + ": CLSIDFromProgID");
+      check.Hr(CLSIDFromProgID(win32::kProgId, &clsid), S_OK, what + ": CLSIDFromProgID");
       if (!check.Hr(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&addin)), S_OK,
                     what + ": CoCreateInstance")) {
         return;

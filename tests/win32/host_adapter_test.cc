@@ -27,6 +27,7 @@
 #include "win32/host_adapter.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
+#include "win32/registration.h"
 #include "win32/text.h"
 
 namespace ponderix::wintest {
@@ -436,8 +437,7 @@ const Test connectorTest("HostAdapter.ConnectorFindsTheRunningHost", [](Check& c
 ComPtr<SwAddin> CreateAddin(Check& check) {
   CLSID clsid{};
   ComPtr<SwAddin> addin;
-  if (!check.Hr(CLSIDFromProgID(L"PonderixKorvanis.SWConnection", &clsid), S_OK, "CLSIDFromProgID"))
-    return addin;
+  if (!check.Hr(CLSIDFromProgID(win32::kProgId, &clsid), S_OK, "CLSIDFromProgID")) return addin;
   check.Hr(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&addin)), S_OK,
            "CoCreateInstance for SwAddin");
   return addin;

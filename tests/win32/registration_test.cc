@@ -16,6 +16,7 @@
 #include "ponderix.h"
 #include "support.h"
 #include "win32/owners.h"
+#include "win32/registration.h"
 
 namespace ponderix::wintest {
 
@@ -23,7 +24,7 @@ namespace {
 
 const std::wstring kClsid = GuidText(CLSID_SWConnection);
 const std::wstring kLibid = GuidText(LIBID_Ponderix);
-const std::wstring kProgId = L"PonderixKorvanis.SWConnection";
+const std::wstring kProgId = win32::kProgId;
 const std::wstring kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 const std::wstring kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
 const std::wstring kOtherAddIn = L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}";

@@ -1,0 +1,126 @@
+#include "win32/late_binding.h"
+
+#include <oleauto.h>
+
+#include <cstdio>
+
+#include "addin/host.h"
+#include "win32/com_error.h"
+#include "win32/text.h"
+
+namespace ponderix::win32 {
+
+using Microsoft::WRL::ComPtr;
+
+std::string HresultText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+  const std::string text = SystemText(hr);
+  return text.empty() ? std::string(code) : text + " (" + code + ")";
+}
+
+[[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr) {
+  throw HostError(std::string(member.operation), Narrow(member.name) + ": " + text, hr);
+}
+
+[[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected) {
+  Fail(member, "the host answered with a value of variant type " + std::to_string(type) + ", not " + expected,
+       DISP_E_TYPEMISMATCH);
+}
+
+int32_t AsLong(const HostMember& member, VARIANT* value) {
+  if (V_VT(value) == VT_BOOL) return V_BOOL(value) != VARIANT_FALSE ? 1 : 0;
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_I4))) WrongType(member, V_VT(value), "a number");
+  return V_I4(converted.get());
+}
+
+bool AsBool(const HostMember& member, VARIANT* value) {
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BOOL)))
+    WrongType(member, V_VT(value), "a boolean");
+  return V_BOOL(converted.get()) != VARIANT_FALSE;
+}
+
+double AsDouble(const HostMember& member, VARIANT* value) {
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_R8))) WrongType(member, V_VT(value), "a number");
+  return V_R8(converted.get());
+}
+
+std::string AsText(const HostMember& member, VARIANT* value) {
+  if (V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL) return {};
+  if (V_VT(value) == VT_BSTR) return FromBstr(V_BSTR(value));
+  UniqueVariant converted;
+  if (FAILED(VariantChangeType(converted.get(), value, 0, VT_BSTR)))
+    WrongType(member, V_VT(value), "a string");
+  return FromBstr(V_BSTR(converted.get()));
+}
+
+ComPtr<IDispatch> AsObject(const HostMember& member, VARIANT* value) {
+  switch (V_VT(value)) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return nullptr;
+    case VT_DISPATCH:
+      return ComPtr<IDispatch>(V_DISPATCH(value));
+    case VT_UNKNOWN: {
+      IUnknown* unknown = V_UNKNOWN(value);
+      if (!unknown) return nullptr;
+      ComPtr<IDispatch> dispatch;
+      const HRESULT hr = unknown->QueryInterface(IID_PPV_ARGS(&dispatch));
+      if (FAILED(hr)) Fail(member, "the host's object is not an automation object: " + HresultText(hr), hr);
+      return dispatch;
+    }
+    default:
+      WrongType(member, V_VT(value), "an object");
+  }
+}
+
+namespace {
+
+std::string ArrayElementText(const HostMember& member, SAFEARRAY* array, VARTYPE element, LONG index) {
+  if (element == VT_BSTR) {
+    BSTR raw = nullptr;
+    const HRESULT hr = SafeArrayGetElement(array, &index, &raw);
+    const UniqueBstr text(raw);
+    if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+    return FromBstr(text.get());
+  }
+  UniqueVariant item;
+  const HRESULT hr = SafeArrayGetElement(array, &index, item.get());
+  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+  return AsText(member, item.get());
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> AsTextList(const HostMember& member, VARIANT* value) {
+  const VARTYPE type = V_VT(value);
+  if (type == VT_EMPTY || type == VT_NULL) return std::nullopt;
+  const VARTYPE element = type & static_cast<VARTYPE>(~VT_ARRAY);
+  if ((type & VT_ARRAY) == 0 || (element != VT_BSTR && element != VT_VARIANT)) {
+    WrongType(member, type, "a list of strings");
+  }
+  std::vector<std::string> items;
+  SAFEARRAY* array = V_ARRAY(value);
+  if (!array) return items;
+  if (SafeArrayGetDim(array) != 1)
+    Fail(member, "the host's list has more than one dimension", DISP_E_TYPEMISMATCH);
+  // The elements are copied by the array's own type: it must be the one the VARIANT claims.
+  VARTYPE stored = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array, &stored)) || stored != element)
+    WrongType(member, type, "a list of strings");
+  LONG lower = 0;
+  LONG upper = -1;
+  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(array, 1, &upper);
+  if (FAILED(hr)) Fail(member, "reading the host's list: " + HresultText(hr), hr);
+  for (LONG i = lower; i <= upper; ++i) {
+    items.push_back(ArrayElementText(member, array, element, i));
+    if (i == upper) break;  // no overflow at LONG's end
+  }
+  return items;
+}
+
+}  // namespace ponderix::win32
