@@ -16,7 +16,11 @@
 //    tab stop, while Enter and Esc do nothing more (no default or cancel button);
 //  - the close box ends the modal show without running any handler;
 //  - a request to quit the application (WM_QUIT) ends the modal show too, and
-//    the show says so, so that the run can end as a Cancel would.
+//    the show says so, so that the run can end as a Cancel would;
+//  - a handler's exception makes the call that raised its event throw it or,
+//    where the event came through the window system, the modal show or the
+//    next ProcessPendingEvents.
+// No toolkit call gives no object. Each call's line says how it can fail.
 #pragma once
 
 #include <cstdint>
@@ -96,62 +100,83 @@ struct FormLayout {
   std::vector<ControlLayout> controls;
 };
 
-// The dialog's handlers; `control` is the control's layout name.
+// The dialog's handlers; `control` is the control's layout name. A handler
+// may throw; the toolkit passes its exception on as the rules above say.
 class FormEvents {
  public:
   virtual ~FormEvents() = default;
+  // A button, check box or clickable label was clicked.
   virtual void Click(std::string_view /*control*/) {}
+  // A drop-down's selection, a check box's tick or a list's ticks changed.
   virtual void Change(std::string_view /*control*/) {}
   // The text box `control` loses the focus to the control `next` ("" when it
   // is none of the form's); setting `cancel` keeps it there.
   virtual void Exit(std::string_view /*control*/, std::string_view /*next*/, bool& /*cancel*/) {}
+  // A key went down in `control`, before the toolkit's own handling of it.
   virtual void KeyDown(std::string_view /*control*/, int /*keyCode*/, int /*shift*/) {}
 };
 
 class Control {
  public:
   virtual ~Control() = default;
+  // On a shown form, runs the Exit of a text box that loses the focus first; fails as that handler does.
   virtual void SetFocus() = 0;
+  // Cannot fail.
   virtual void SetEnabled(bool enabled) = 0;
 };
 
 // A list box with a check box in front of every row; rows count from 0.
 class CheckListControl : public virtual Control {
  public:
+  // Removes every row; cannot fail.
   virtual void Clear() = 0;
-  // Replaces the rows, row i from entry i, all unticked.
+  // Replaces the rows, row i from entry i, all unticked; cannot fail.
   virtual void SetRows(const std::vector<std::string>& rows) = 0;
+  // The rows' texts in order; cannot fail.
   virtual std::vector<std::string> Rows() = 0;
+  // Cannot fail.
   virtual int RowCount() = 0;
+  // A row outside the list throws std::out_of_range.
   virtual bool Ticked(int row) = 0;
+  // A row outside the list throws std::out_of_range.
   virtual void SetTicked(int row, bool ticked) = 0;
 };
 
 class CheckBoxControl : public virtual Control {
  public:
+  // Whether the box is ticked; cannot fail.
   virtual bool Value() = 0;
+  // Cannot fail.
   virtual void SetCaption(const std::string& caption) = 0;
 };
 
 // A pick-only drop-down list; index -1 is "nothing selected".
 class DropDownControl : public virtual Control {
  public:
+  // Removes every item, leaving nothing selected without a Change; cannot fail.
   virtual void Clear() = 0;
+  // Inserts the item at `index`, 0 to the count; another index throws std::out_of_range.
   virtual void AddItem(const std::string& text, int index) = 0;
+  // Cannot fail.
   virtual int ListIndex() = 0;
-  // Raises Change when the selection really changes.
+  // Raises Change when the selection really changes, and fails as that handler
+  // does; `index` is -1 or an item's (the headless toolkit throws std::out_of_range for another).
   virtual void SetListIndex(int index) = 0;
+  // Cannot fail.
   virtual void SetBackColour(Colour colour) = 0;
 };
 
 class TextBoxControl : public virtual Control {
  public:
+  // Cannot fail.
   virtual std::string Text() = 0;
+  // Cannot fail.
   virtual void SetText(const std::string& text) = 0;
 };
 
 class LabelControl : public virtual Control {
  public:
+  // Cannot fail.
   virtual void SetCaption(const std::string& caption) = 0;
 };
 
@@ -164,11 +189,14 @@ class Form {
   // Destroying the form unloads it.
   virtual ~Form() = default;
   // Returns when the form is hidden, closed through its close box, or the
-  // application is asked to quit.
+  // application is asked to quit; a handler's failure, or the toolkit's own,
+  // ends the show and is thrown from here.
   virtual ShowEnd ShowModal() = 0;
+  // Hides the form, which ends its modal show; cannot fail.
   virtual void Hide() = 0;
+  // Cannot fail.
   virtual void SetTitle(const std::string& title) = 0;
-  // The named control of that kind; throws std::logic_error when the layout has none.
+  // Each gives the named control of its kind; throws std::logic_error when the layout has none.
   virtual CheckListControl& CheckList(std::string_view name) = 0;
   virtual CheckBoxControl& CheckBox(std::string_view name) = 0;
   virtual DropDownControl& DropDown(std::string_view name) = 0;
@@ -179,16 +207,17 @@ class Form {
 class Toolkit {
  public:
   virtual ~Toolkit() = default;
-  // Creates the form from its layout; `events` must outlive it.
+  // Creates the form from its layout; `events` must outlive it. Never null;
+  // throws std::runtime_error when the window system cannot make the form.
   virtual std::unique_ptr<Form> LoadForm(const FormLayout& layout, FormEvents& events) = 0;
   // A plain message box with an OK button only and no caption of the caller's;
-  // like a form's modal show, it says whether a request to quit ended it.
+  // like a form's modal show, it says whether a request to quit ended it. Cannot fail.
   virtual ShowEnd ShowMessageBox(const std::string& text) = 0;
-  // A monotonic clock in seconds.
+  // A monotonic clock in seconds; cannot fail.
   virtual double Seconds() = 0;
-  // Lets pending window events run.
+  // Lets pending window events run; throws what a handler threw meanwhile outside a modal show.
   virtual void ProcessPendingEvents() = 0;
-  // The decimal separator of the user's locale.
+  // The decimal separator of the user's locale, "." when the locale gives none; cannot fail.
   virtual std::string DecimalSeparator() = 0;
 };
 
@@ -196,6 +225,7 @@ class Toolkit {
 class Shell {
  public:
   virtual ~Shell() = default;
+  // The outcome is not examined; cannot fail.
   virtual void Open(const std::string& file, const std::string& directory, int showMode) = 0;
 };
 

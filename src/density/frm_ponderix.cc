@@ -17,9 +17,13 @@ constexpr std::array<Colour, 5> kComMatColors = {kWindow, Colour::Rgb(192, 255, 
 
 }  // namespace
 
-frmPonderix::frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
-                         const std::string& webAddress)
-    : run_(run), toolkit_(toolkit), openMakerWebPage_(std::move(openMakerWebPage)) {
+frmPonderix::frmPonderix(DensityState& density, int32_t userLengthUnit, bool& continueRun, Toolkit& toolkit,
+                         std::function<void()> openMakerWebPage, const std::string& webAddress)
+    : run_(density),
+      userLengthUnit_(userLengthUnit),
+      continueRun_(continueRun),
+      toolkit_(toolkit),
+      openMakerWebPage_(std::move(openMakerWebPage)) {
   form_ = toolkit_.LoadForm(Layout(webAddress), *this);
 }
 
@@ -68,7 +72,7 @@ void frmPonderix::PrepareDialog() {
   auto& units = form_->DropDown("cboDensUnits");
   units.Clear();
   for (int i = 0; i < kDensUnitCount; ++i) units.AddItem(run_.densUnitNames[i], i);
-  ApplyInitialUnit(run_, run_.userLengthUnit);
+  ApplyInitialUnit(run_, userLengthUnit_);
   units.SetListIndex(run_.densUnitIndex);
   densUnitsArmed = true;
 
@@ -134,7 +138,7 @@ void frmPonderix::txtDensVal_Exit(bool& Cancel, std::string_view next) {
 void frmPonderix::btnOK_Click() { form_->Hide(); }
 
 void frmPonderix::btnCancel_Click() {
-  run_.continueRun = false;
+  continueRun_ = false;
   form_->Hide();
 }
 

@@ -7,29 +7,31 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "addin/toolkit.h"
-#include "run/run_state.h"
+#include "density/density_model.h"
 
 namespace ponderix {
 
 // NOLINTNEXTLINE(readability-identifier-naming): the dialog's own name
 class frmPonderix : public FormEvents {
  public:
-  // Loads the dialog (its form exists, nothing is filled in yet).
-  frmPonderix(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
-              const std::string& webAddress);
+  // Loads the dialog (its form exists, nothing is filled in yet). It shows the
+  // unit that suits the document's `userLengthUnit` first, and Cancel clears `continueRun`.
+  frmPonderix(DensityState& density, int32_t userLengthUnit, bool& continueRun, Toolkit& toolkit,
+              std::function<void()> openMakerWebPage, const std::string& webAddress);
 
   static FormLayout Layout(std::string_view webAddress);
 
-  // Fills both lists and the value box from partDensity and userLengthUnit
+  // Fills both lists and the value box from partDensity and the length unit
   // without letting the list reactions run.
   void PrepareDialog();
   // Modal; returns when OK or Cancel hides the dialog or the close box closes
   // it. A request to quit the application ends the run as Cancel does.
   void Show() {
-    if (form_->ShowModal() == ShowEnd::kQuit) run_.continueRun = false;
+    if (form_->ShowModal() == ShowEnd::kQuit) continueRun_ = false;
   }
   Form& form() { return *form_; }
 
@@ -59,7 +61,9 @@ class frmPonderix : public FormEvents {
   // The value box shows displayDensity.
   void ShowDisplayDensity();
 
-  RunState& run_;
+  DensityState& run_;  // the run's density state
+  int32_t userLengthUnit_;
+  bool& continueRun_;
   Toolkit& toolkit_;
   std::function<void()> openMakerWebPage_;
   std::unique_ptr<Form> form_;

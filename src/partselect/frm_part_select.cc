@@ -12,7 +12,7 @@ constexpr std::string_view kList = "lboParts";
 
 }  // namespace
 
-frmPartSelect::frmPartSelect(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
+frmPartSelect::frmPartSelect(PartSelectState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
                              const std::string& webAddress)
     : run_(run), toolkit_(toolkit), openMakerWebPage_(std::move(openMakerWebPage)) {
   form_ = toolkit_.LoadForm(Layout(webAddress), *this);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "addin/toolkit.h"
-#include "run/run_state.h"
+#include "partselect/part_select_state.h"
 
 namespace ponderix {
 
@@ -30,7 +30,7 @@ class frmPartSelect : public FormEvents {
   // Loads the dialog, which runs UserForm_Initialize. When the assembly has no
   // part files the message is shown and RunEnded() is true: the caller tears
   // the run down and neither prepares nor shows the dialog.
-  frmPartSelect(RunState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
+  frmPartSelect(PartSelectState& run, Toolkit& toolkit, std::function<void()> openMakerWebPage,
                 const std::string& webAddress);
 
   static FormLayout Layout(std::string_view webAddress);
@@ -74,7 +74,7 @@ class frmPartSelect : public FormEvents {
   void SaveSelections();
   void SetAllTicks(bool ticked);
 
-  RunState& run_;
+  PartSelectState& run_;
   Toolkit& toolkit_;
   std::function<void()> openMakerWebPage_;
   std::unique_ptr<Form> form_;

@@ -73,7 +73,8 @@ void Ponderix1::RunSteps() {
   first.reset();
 
   ponderix_ = std::make_unique<frmPonderix>(
-      s, platform_.toolkit, [this] { OpenMakerWebPage(); }, std::string(kMakerWebAddress));
+      s, s.userLengthUnit, s.continueRun, platform_.toolkit, [this] { OpenMakerWebPage(); },
+      std::string(kMakerWebAddress));
   ponderix_->PrepareDialog();
   ponderix_->Show();
   if (!s.continueRun) return;

@@ -4,10 +4,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "addin/sw_connection.h"
 #include "density/number_text.h"
 #include "partselect/frm_part_select.h"
 #include "run/ponderix1.h"
+#include "run/sw_connection.h"
 
 namespace ponderix::sim {
 

@@ -12,8 +12,8 @@
 
 #include <atomic>
 
-#include "addin/sw_connection.h"
 #include "ponderix.h"
+#include "run/sw_connection.h"
 #include "win32/dispatch_target.h"
 #include "win32/module.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "addin/sw_connection.h"
 #include "run/ponderix1.h"
+#include "run/sw_connection.h"
 #include "win32/com_error.h"
 #include "win32/platform.h"
 

@@ -5,8 +5,8 @@
 #include <variant>
 #include <vector>
 
-#include "addin/sw_connection.h"
 #include "ponderix.h"
+#include "run/sw_connection.h"
 #include "win32/com_error.h"
 #include "win32/owners.h"
 #include "win32/text.h"

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "addin/sw_connection.h"
 #include "density/frm_ponderix.h"
 #include "fake_host.h"
 #include "harness.h"
 #include "partselect/frm_part_select.h"
 #include "ponderix.h"
 #include "run/ponderix1.h"
+#include "run/sw_connection.h"
 #include "sim/headless_toolkit.h"
 #include "sim/session.h"
 #include "support.h"

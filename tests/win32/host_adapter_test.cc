@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "addin/sw_connection.h"
 #include "fake_host.h"
 #include "harness.h"
 #include "ponderix.h"
 #include "run/ponderix1.h"
+#include "run/sw_connection.h"
 #include "support.h"
 #include "win32/dispatch_target.h"
 #include "win32/host_adapter.h"

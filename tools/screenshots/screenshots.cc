@@ -71,7 +71,7 @@ int Run(const std::wstring& folder, const std::string& suffix) {
   run.partDensity = 7871;
   run.userLengthUnit = 1;
   frmPonderix density(
-      run, *toolkit, [] {}, std::string(kMakerWebAddress));
+      run, run.userLengthUnit, run.continueRun, *toolkit, [] {}, std::string(kMakerWebAddress));
   density.PrepareDialog();
   density.form().DropDown("cboComMats").SetListIndex(1);
   if (error.empty()) {

@@ -1,6 +1,6 @@
 // The add-in object against the simulated host: the menu it installs and
 // removes, its callbacks by name, and runs chosen through the menu.
-#include "addin/sw_connection.h"
+#include "run/sw_connection.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "addin/sw_connection.h"
+#include "run/sw_connection.h"
 
 #include <exception>
 
