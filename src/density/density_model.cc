@@ -27,8 +27,8 @@ void FillDensityTables(DensityState& s) {
     s.densUnitFactors[i] = kDensUnitFactors[i];
   }
   for (int i = 0; i < kComMatCount; ++i) {
-    s.comMatNames[i] = kComMatNames[i];
-    s.comMatDensities[i] = kComMatFixedDensities[i];
+    s.comMatNames[i] = kComMats[i].name;
+    s.comMatDensities[i] = kComMats[i].density;
   }
   s.comMatDensities[0] = s.chosenDensity;
 }

@@ -9,11 +9,7 @@ namespace ponderix {
 
 namespace {
 
-constexpr Colour kWindow = Colour::System(Colour::Kind::kWindowBackground);
 constexpr Colour kWindowText = Colour::System(Colour::Kind::kWindowText);
-constexpr std::array<Colour, 5> kComMatColors = {kWindow, Colour::Rgb(192, 255, 255),
-                                                 Colour::Rgb(224, 224, 224), Colour::Rgb(192, 192, 0),
-                                                 Colour::Rgb(128, 128, 255)};
 
 }  // namespace
 
@@ -56,7 +52,7 @@ void frmPonderix::PrepareDialog() {
   comMatsArmed = false;
   densUnitsArmed = false;
   FillDensityTables(run_);
-  comMatColors = kComMatColors;
+  for (int i = 0; i < kComMatCount; ++i) comMatColors[i] = kComMats[i].colour;
 
   auto& mats = form_->DropDown("cboComMats");
   mats.Clear();
