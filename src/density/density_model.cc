@@ -16,7 +16,7 @@ int16_t InitialDensUnitIndex(int32_t userLengthUnit) {
     case 4:  // foot
       return 3;
     default:  // metre and anything the host adds later
-      return 4;
+      return kDefaultDensUnitIndex;
   }
 }
 

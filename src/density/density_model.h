@@ -22,6 +22,11 @@ inline constexpr std::array<std::string_view, kDensUnitCount> kDensUnitNames = {
 // The pound factors are these rounded constants, not the exact conversions.
 inline constexpr std::array<double, kDensUnitCount> kDensUnitFactors = {0.000001,     0.001, 0.0000361273,
                                                                         0.0624279744, 1.0,   0.001};
+// kg/m^3, the unit densities are kept in: shown for metre documents and any
+// length unit the host adds later.
+inline constexpr int16_t kDefaultDensUnitIndex = 4;
+static_assert(kDensUnitNames[kDefaultDensUnitIndex] == "kg/m^3" &&
+              kDensUnitFactors[kDefaultDensUnitIndex] == 1.0);
 
 // A common material: the name its list shows, its density in kg/m^3 and the
 // colour the list takes when it is picked.
@@ -49,7 +54,7 @@ struct DensityState {
   double partDensity = 0;
   double chosenDensity = 0;
   double displayDensity = 0;
-  int16_t densUnitIndex = 4;
+  int16_t densUnitIndex = kDefaultDensUnitIndex;
   std::array<std::string, kDensUnitCount> densUnitNames;
   std::array<double, kDensUnitCount> densUnitFactors{};
   std::array<std::string, kComMatCount> comMatNames;
