@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 namespace ponderix::sim {
 
@@ -303,99 +305,94 @@ std::string DescribeForm(const FormSnapshot& form, size_t listWindow, size_t aro
 }
 
 // One control of any kind; the form hands it out through the interface of its kind.
+// Its state lives in the form's snapshot, which an action then reads without
+// copying: the cost of an action does not grow with the rows of a list.
 class HeadlessControl : public CheckListControl,
                         public CheckBoxControl,
                         public DropDownControl,
                         public TextBoxControl,
                         public LabelControl {
  public:
-  HeadlessControl(HeadlessForm& form, const ControlLayout& layout);
+  HeadlessControl(HeadlessForm& form, const ControlLayout& layout, ControlSnapshot& state);
 
   void SetFocus() override;
-  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  void SetEnabled(bool enabled) override { state_.enabled = enabled; }
 
   // Check list.
   void Clear() override {
-    rows_.clear();
-    ticks_.clear();
-    items_.clear();
-    index_ = -1;
+    state_.rows.clear();
+    state_.ticks.clear();
+    state_.items.clear();
+    state_.index = -1;
+    rowByText_.clear();
   }
   void SetRows(const std::vector<std::string>& rows) override {
-    rows_ = rows;
-    ticks_.assign(rows.size(), false);
+    state_.rows = rows;
+    state_.ticks.assign(rows.size(), false);
+    rowByText_.clear();
   }
-  std::vector<std::string> Rows() override { return rows_; }
-  int RowCount() override { return static_cast<int>(rows_.size()); }
-  bool Ticked(int row) override { return ticks_.at(RowIndex(row)); }
-  void SetTicked(int row, bool ticked) override { ticks_.at(RowIndex(row)) = ticked; }
+  std::vector<std::string> Rows() override { return state_.rows; }
+  int RowCount() override { return static_cast<int>(state_.rows.size()); }
+  bool Ticked(int row) override { return state_.ticks.at(RowIndex(row)); }
+  void SetTicked(int row, bool ticked) override { state_.ticks.at(RowIndex(row)) = ticked; }
+  // The first row with this text, or -1.
+  int FindRow(const std::string& text) {
+    if (rowByText_.empty() && !state_.rows.empty()) {
+      rowByText_.reserve(state_.rows.size());
+      for (size_t i = 0; i < state_.rows.size(); ++i) rowByText_.emplace(state_.rows[i], static_cast<int>(i));
+    }
+    const auto it = rowByText_.find(text);
+    return it == rowByText_.end() ? -1 : it->second;
+  }
 
   // Check box.
-  bool Value() override { return checked_; }
-  void SetCaption(const std::string& caption) override { caption_ = caption; }
+  bool Value() override { return state_.checked; }
+  void SetCaption(const std::string& caption) override { state_.caption = caption; }
 
   // Drop-down.
   void AddItem(const std::string& text, int index) override {
-    if (index < 0 || index > static_cast<int>(items_.size()))
+    if (index < 0 || index > static_cast<int>(state_.items.size()))
       throw std::out_of_range("item index out of range");
-    items_.insert(items_.begin() + index, text);
+    state_.items.insert(state_.items.begin() + index, text);
   }
-  int ListIndex() override { return index_; }
+  int ListIndex() override { return state_.index; }
   void SetListIndex(int index) override;
-  void SetBackColour(Colour colour) override { back_ = colour; }
+  void SetBackColour(Colour colour) override { state_.backColor = ColourText(colour); }
 
   // Text box.
-  std::string Text() override { return text_; }
-  void SetText(const std::string& text) override { text_ = text; }
+  std::string Text() override { return state_.text; }
+  void SetText(const std::string& text) override { state_.text = text; }
 
-  ControlSnapshot Snapshot() const {
-    ControlSnapshot s;
-    s.name = layout_.name;
-    s.kind = layout_.kind;
-    s.visible = layout_.visible;
-    s.enabled = enabled_;
-    s.text = text_;
-    s.caption = caption_;
-    s.index = index_;
-    s.items = items_;
-    s.checked = checked_;
-    s.rows = rows_;
-    s.ticks = ticks_;
-    s.backColor = ColourText(back_);
-    return s;
-  }
+  const ControlSnapshot& Snapshot() const { return state_; }
 
   const ControlLayout& layout() const { return layout_; }
-  bool enabled() const { return enabled_; }
-  const std::string& caption() const { return caption_; }
-  void Toggle() { checked_ = !checked_; }
+  bool enabled() const { return state_.enabled; }
+  const std::string& caption() const { return state_.caption; }
+  void Toggle() { state_.checked = !state_.checked; }
 
  private:
   size_t RowIndex(int row) const {
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size())
+    if (row < 0 || static_cast<size_t>(row) >= state_.rows.size())
       throw std::out_of_range("no row " + std::to_string(row));
     return static_cast<size_t>(row);
   }
 
   HeadlessForm& form_;
   ControlLayout layout_;
-  bool enabled_;
-  std::string caption_;
-  std::string text_;
-  std::vector<std::string> rows_;
-  std::vector<bool> ticks_;
-  std::vector<std::string> items_;
-  int index_ = -1;
-  bool checked_ = false;
-  Colour back_;
+  ControlSnapshot& state_;
+  // Row texts to rows, built when a row is first looked up by its text.
+  std::unordered_map<std::string_view, int> rowByText_;
 };
 
 class HeadlessForm : public Form {
  public:
   HeadlessForm(HeadlessToolkit& toolkit, const FormLayout& layout, FormEvents& events)
       : toolkit_(toolkit), layout_(layout), events_(events), title_(layout.title) {
-    for (const ControlLayout& c : layout.controls) {
-      controls_.emplace(c.name, std::make_unique<HeadlessControl>(*this, c));
+    state_.form = layout.name;
+    state_.controls.resize(layout.controls.size());
+    for (size_t i = 0; i < layout.controls.size(); ++i) {
+      const ControlLayout& c = layout.controls[i];
+      controls_.emplace(c.name, std::make_unique<HeadlessControl>(*this, c, state_.controls[i]));
     }
     ++toolkit_.loaded_;
   }
@@ -428,13 +425,11 @@ class HeadlessForm : public Form {
   // A selection change of a drop-down, from code or from the user.
   void Changed(const std::string& name) { events_.Change(name); }
 
-  FormSnapshot Snapshot() const {
-    FormSnapshot s;
-    s.form = layout_.name;
-    s.title = title_;
-    s.focus = focus_;
-    for (const ControlLayout& c : layout_.controls) s.controls.push_back(controls_.at(c.name)->Snapshot());
-    return s;
+  // The form as shown; the controls keep their state in it.
+  const FormSnapshot& Snapshot() {
+    state_.title = title_;
+    state_.focus = focus_;
+    return state_;
   }
 
  private:
@@ -504,27 +499,31 @@ class HeadlessForm : public Form {
   FormLayout layout_;
   FormEvents& events_;
   std::string title_;
+  FormSnapshot state_;
   std::map<std::string, std::unique_ptr<HeadlessControl>> controls_;
   std::string focus_;
   bool shown_ = false;
 };
 
-HeadlessControl::HeadlessControl(HeadlessForm& form, const ControlLayout& layout)
-    : form_(form),
-      layout_(layout),
-      enabled_(layout.enabled),
-      caption_(layout.caption),
-      text_(layout.kind == ControlKind::kTextBox ? layout.caption : ""),
-      back_(layout.backColour) {}
+HeadlessControl::HeadlessControl(HeadlessForm& form, const ControlLayout& layout, ControlSnapshot& state)
+    : form_(form), layout_(layout), state_(state) {
+  state_.name = layout.name;
+  state_.kind = layout.kind;
+  state_.visible = layout.visible;
+  state_.enabled = layout.enabled;
+  state_.caption = layout.caption;
+  state_.text = layout.kind == ControlKind::kTextBox ? layout.caption : "";
+  state_.backColor = ColourText(layout.backColour);
+}
 
 void HeadlessControl::SetFocus() { form_.MoveFocus(layout_.name); }
 
 void HeadlessControl::SetListIndex(int index) {
-  if (index < -1 || index >= static_cast<int>(items_.size())) {
+  if (index < -1 || index >= static_cast<int>(state_.items.size())) {
     throw std::out_of_range(layout_.name + " has no item " + std::to_string(index));
   }
-  if (index == index_) return;
-  index_ = index;
+  if (index == state_.index) return;
+  state_.index = index;
   form_.Changed(layout_.name);
 }
 
@@ -583,9 +582,7 @@ void HeadlessForm::Perform(Action a) {
       if (auto index = ParseIndex(a.argument)) {
         row = *index;
       } else {
-        const auto rows = list.Rows();
-        const auto it = std::find(rows.begin(), rows.end(), a.argument);
-        if (it != rows.end()) row = static_cast<int>(it - rows.begin());
+        row = list.FindRow(a.argument);
       }
       if (row < 0 || row >= list.RowCount()) {
         throw ScriptError(
@@ -606,7 +603,7 @@ void HeadlessForm::Perform(Action a) {
                                       ActionFor(c.layout().kind, a.control));
       }
       int index = -1;
-      const auto items = c.Snapshot().items;
+      const auto& items = c.Snapshot().items;
       if (const auto it = std::find(items.begin(), items.end(), a.argument); it != items.end()) {
         index = static_cast<int>(it - items.begin());
       } else if (auto parsed = ParseIndex(a.argument)) {

@@ -89,7 +89,8 @@ std::string ColourText(Colour colour);
 class HeadlessForm;
 
 // Where the actions come from. `Next` gives the next action for the shown
-// form, or nothing when there are no more.
+// form, or nothing when there are no more. `shown` is the form itself, valid
+// during the call: a source copies what it keeps.
 class ActionSource {
  public:
   virtual ~ActionSource() = default;

@@ -136,6 +136,7 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
     SetOutcome(result, host, module.state, watched.lastForm);
   }
   result.messages = host.messages();
+  result.documents.reserve(host.scene().documents.size());
   for (size_t i = 0; i < host.scene().documents.size(); ++i) {
     const SimDocument& d = host.scene().documents[i];
     const SimDocument& was = scene.documents[i];
@@ -144,7 +145,7 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
   }
   result.active = host.scene().active;
   result.heldReferences = host.HeldReferences();
-  result.events = host.events();
+  result.events = host.TakeEvents();
   result.snapshots = toolkit.snapshots();
   return result;
 }

@@ -15,7 +15,8 @@ constexpr int32_t kFileNotFound = 2;  // the host's error code for an unknown fi
 
 struct SimState {
   Scene scene;
-  std::unordered_map<std::string, size_t> byPath;
+  // Views of the documents' paths, which never change once the scene is set.
+  std::unordered_map<std::string_view, size_t> byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
   std::function<void(const Event&)> observer;
@@ -24,7 +25,7 @@ struct SimState {
   int held = 0;
 
   SimDocument* Find(std::string_view path) {
-    const auto it = byPath.find(std::string(path));
+    const auto it = byPath.find(path);
     return it == byPath.end() ? nullptr : &scene.documents[it->second];
   }
 
@@ -81,7 +82,7 @@ Ref<T> Hand(const std::shared_ptr<SimState>& state, std::unique_ptr<T> object) {
 }
 
 class SimDocumentRef;
-Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, const std::string& path);
+Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc);
 
 class SimUserUnit : public UserUnit {
  public:
@@ -103,10 +104,10 @@ class SimComponent : public Component {
       : state_(std::move(state)), path_(std::move(path)) {}
   Ref<Document> ComponentDocument() override {
     state_->Check("ComponentDocument", path_);
-    const SimDocument* doc = state_->Find(path_);
+    SimDocument* doc = state_->Find(path_);
     // A component whose file is not loaded has no document.
     if (!doc || !doc->open) return nullptr;
-    return HandDocument(state_, path_);
+    return HandDocument(state_, *doc);
   }
 
  private:
@@ -139,10 +140,12 @@ class SimSelectionMgr : public SelectionMgr {
   std::string path_;
 };
 
+// Refers to its document directly: the scene's documents stay put, and a run
+// may hold a reference to every one of a million documents.
 class SimDocumentRef : public Document {
  public:
-  SimDocumentRef(std::shared_ptr<SimState> state, std::string path)
-      : state_(std::move(state)), path_(std::move(path)) {}
+  SimDocumentRef(std::shared_ptr<SimState> state, SimDocument& doc)
+      : state_(std::move(state)), doc_(doc), path_(doc.path) {}
 
   std::string GetPathName() override {
     state_->Check("GetPathName", path_);
@@ -184,14 +187,15 @@ class SimDocumentRef : public Document {
   }
 
  private:
-  SimDocument& doc() { return *state_->Find(path_); }
+  SimDocument& doc() { return doc_; }
 
   std::shared_ptr<SimState> state_;
-  std::string path_;
+  SimDocument& doc_;
+  const std::string& path_;
 };
 
-Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, const std::string& path) {
-  return Hand<Document>(state, std::make_unique<SimDocumentRef>(state, path));
+Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc) {
+  return Hand<Document>(state, std::make_unique<SimDocumentRef>(state, doc));
 }
 
 class SimEnumerator : public DocumentEnumerator {
@@ -205,11 +209,11 @@ class SimEnumerator : public DocumentEnumerator {
     state_->Check("Next");
     fetched = 0;
     if (count < 1) return nullptr;
-    const auto& docs = state_->scene.documents;
+    auto& docs = state_->scene.documents;
     while (next_ < docs.size() && !docs[next_].open) ++next_;
     if (next_ == docs.size()) return nullptr;
     fetched = 1;
-    return HandDocument(state_, docs[next_++].path);
+    return HandDocument(state_, docs[next_++]);
   }
 
  private:
@@ -244,9 +248,9 @@ class SimApplication : public Application {
     state_->Check("GetActiveDocument");
     const auto& active = state_->scene.active;
     if (!active) return nullptr;
-    const SimDocument* doc = state_->Find(*active);
+    SimDocument* doc = state_->Find(*active);
     if (!doc || !doc->open) return nullptr;
-    return HandDocument(state_, doc->path);
+    return HandDocument(state_, *doc);
   }
 
   int32_t ShowUserMessage(const std::string& text, int32_t /*icon*/, int32_t /*buttons*/) override {
@@ -273,7 +277,7 @@ class SimApplication : public Application {
       doc->visible = true;
       state_->Log({Event::Kind::kOpen, path, "", 0, true});
     }
-    return HandDocument(state_, path);
+    return HandDocument(state_, *doc);
   }
 
   Ref<Document> ActivateDocument(const std::string& path, bool /*silent*/, int32_t& errors) override {
@@ -288,7 +292,7 @@ class SimApplication : public Application {
     state_->Log({Event::Kind::kActivate, path, "", 0, false});
     // Activation shows the document's window.
     state_->SetVisible(*doc, true);
-    return HandDocument(state_, path);
+    return HandDocument(state_, *doc);
   }
 
   std::optional<std::vector<std::string>> ListDependencies(const std::string& path, bool /*traverse*/,
@@ -378,6 +382,7 @@ std::string_view EventKindName(Event::Kind kind) {
 SimHost::SimHost(Scene scene) : state_(std::make_shared<SimState>()) {
   state_->scene = std::move(scene);
   auto& docs = state_->scene.documents;
+  state_->byPath.reserve(docs.size());
   for (size_t i = 0; i < docs.size(); ++i) {
     if (!state_->byPath.emplace(docs[i].path, i).second) {
       throw std::invalid_argument("the scene lists the document " + docs[i].path + " twice");
@@ -439,6 +444,8 @@ const SimDocument* SimHost::FindDocument(std::string_view path) const { return s
 const std::vector<Message>& SimHost::messages() const { return state_->messages; }
 
 const std::vector<Event>& SimHost::events() const { return state_->events; }
+
+std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
 
 std::vector<MenuEntry> SimHost::Menu() const { return state_->menu; }
 

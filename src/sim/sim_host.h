@@ -113,6 +113,8 @@ class SimHost : public HostConnector {
   const SimDocument* FindDocument(std::string_view path) const;
   const std::vector<Message>& messages() const;
   const std::vector<Event>& events() const;
+  // Hands the log over and leaves it empty, for a caller done with the host.
+  std::vector<Event> TakeEvents();
   // Menu items and sub-menus, in the order they were installed.
   std::vector<MenuEntry> Menu() const;
   // References handed to the add-in and not yet released.

@@ -1,9 +1,16 @@
 #include "sim/sim_json.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstdint>
 #include <iterator>
-#include <map>
-#include <set>
+#include <ostream>
+#include <span>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -13,13 +20,39 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// Counts lines while the parser reads, so that every value can be traced back
-// to the line it stands on: the line of the last character that is not a
-// blank is the line of the token just read.
+// Follows the parser through the text, so that every value can be traced back
+// to the line it stands on: the line of the last character read that is not a
+// blank is the line of the token just read. Lines are counted when asked for,
+// from where the last count ended, since the parser reads on only.
 struct LineCount {
-  int line = 1;
-  int tokenLine = 1;
-  int lastLine = 1;  // the line of the last character read, where a syntax error is found
+  explicit LineCount(const char* text) : begin(text), next(text), counted(text) {}
+
+  // The line of the token just read.
+  int TokenLine() {
+    const char* last = next;
+    while (last != begin && (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r' || last[-1] == '\n'))
+      --last;
+    return last == begin ? 1 : LineOf(last - 1);
+  }
+  // The line of the last character read, where a syntax error is found.
+  int LastLine() { return next == begin ? 1 : LineOf(next - 1); }
+
+  const char* begin;
+  const char* next;  // the character after the last one read
+
+ private:
+  int LineOf(const char* at) {
+    if (at < counted) {
+      counted = begin;
+      countedLine = 1;
+    }
+    countedLine += static_cast<int>(std::count(counted, at, '\n'));
+    counted = at;
+    return countedLine;
+  }
+
+  const char* counted;  // lines are counted up to here
+  int countedLine = 1;  // the line `counted` stands on
 };
 
 class CountingIterator {
@@ -34,13 +67,7 @@ class CountingIterator {
   CountingIterator(const char* p, LineCount* count) : p_(p), count_(count) {}
   reference operator*() const { return *p_; }
   CountingIterator& operator++() {
-    count_->lastLine = count_->line;
-    if (*p_ == '\n') {
-      ++count_->line;
-    } else if (*p_ != ' ' && *p_ != '\t' && *p_ != '\r') {
-      count_->tokenLine = count_->line;
-    }
-    ++p_;
+    count_->next = ++p_;
     return *this;
   }
   CountingIterator operator++(int) {
@@ -55,29 +82,78 @@ class CountingIterator {
   LineCount* count_ = nullptr;
 };
 
-// Builds the document and remembers the line of every value by its JSON pointer.
+// The document as read: a flat tree of values, each with its line, whose
+// strings stand in the text itself where they can, else in one buffer. A
+// scene of a million values so costs a handful of allocations, and no value
+// needs a name until it is found at fault.
+struct Value {
+  enum class Type : uint8_t { kNull, kBoolean, kInteger, kUnsigned, kFloat, kString, kArray, kObject };
+  Type type = Type::kNull;
+  bool boolean = false;
+  int line = 1;
+  uint32_t size = 0;  // a string's bytes; the values of an array or an object
+  // A number (int64_t, uint64_t or double, by type); where a string stands
+  // (LinedBuilder::Text); an array's or object's first member.
+  uint64_t bits = 0;
+};
+
+// A value inside an array or an object; `keySize` 0 and `key` unused in an array.
+struct Member {
+  uint64_t key = 0;
+  uint32_t keySize = 0;
+  uint32_t value = 0;
+};
+
+// Builds the document, giving every value the line it stands on.
 class LinedBuilder : public nlohmann::json_sax<json> {
  public:
-  explicit LinedBuilder(const LineCount& count) : count_(count) {}
+  LinedBuilder(LineCount& count, std::string_view text) : count_(count), text_(text) {
+    // Room for a scene as people write it; untouched room costs no memory.
+    values_.reserve(text.size() / 24);
+    members_.reserve(text.size() / 24);
+    strings_.reserve(text.size());
+  }
 
-  bool null() override { return Add(nullptr); }
-  bool boolean(bool value) override { return Add(value); }
-  bool number_integer(number_integer_t value) override { return Add(value); }
-  bool number_unsigned(number_unsigned_t value) override { return Add(value); }
-  bool number_float(number_float_t value, const string_t& /*text*/) override { return Add(value); }
-  bool string(string_t& value) override { return Add(value); }
-  bool binary(binary_t& value) override { return Add(json::binary(value)); }
-  bool start_object(std::size_t /*size*/) override { return Open(json::object()); }
+  bool null() override { return Add(Value{}); }
+  bool boolean(bool value) override {
+    Value v;
+    v.type = Value::Type::kBoolean;
+    v.boolean = value;
+    return Add(v);
+  }
+  bool number_integer(number_integer_t value) override { return Add(Number(Value::Type::kInteger, value)); }
+  bool number_unsigned(number_unsigned_t value) override {
+    return Add(Number(Value::Type::kUnsigned, value));
+  }
+  bool number_float(number_float_t value, const string_t& /*text*/) override {
+    return Add(Number(Value::Type::kFloat, value));
+  }
+  bool string(string_t& value) override {
+    if (TooLong(value)) return false;
+    Value v;
+    v.type = Value::Type::kString;
+    v.bits = Store(value);
+    v.size = static_cast<uint32_t>(value.size());
+    return Add(v);
+  }
+  // A scene holds no binary values; JSON text has none.
+  bool binary(binary_t& /*value*/) override { return Add(Value{}); }
+  bool start_object(std::size_t /*size*/) override { return Open(Value::Type::kObject); }
   bool key(string_t& key) override {
-    if (stack_.back().first->contains(key)) {
+    if (TooLong(key)) return false;
+    // A field given twice would silently take one of its values.
+    const std::vector<Member>& siblings = open_[depth_ - 1];
+    if (std::any_of(siblings.begin(), siblings.end(),
+                    [&](const Member& m) { return Text(m.key, m.keySize) == key; })) {
       error_ = "the field " + QuoteInput(key) + " is given twice";
       return false;
     }
-    key_ = key;
+    key_ = Store(key);
+    keySize_ = static_cast<uint32_t>(key.size());
     return true;
   }
   bool end_object() override { return Close(); }
-  bool start_array(std::size_t /*size*/) override { return Open(json::array()); }
+  bool start_array(std::size_t /*size*/) override { return Open(Value::Type::kArray); }
   bool end_array() override { return Close(); }
   bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
                    const nlohmann::detail::exception& e) override {
@@ -96,73 +172,117 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     return false;
   }
 
-  json root;
-  std::map<std::string, int> lines;
   const std::string& error() const { return error_; }
+  const Value& root() const { return values_.at(0); }
+  const Value& at(uint32_t index) const { return values_[index]; }
+  const std::vector<Member>& members() const { return members_; }
+  std::string_view Text(uint64_t at, uint32_t size) const {
+    return (at & kInText) != 0 ? text_.substr(at & ~kInText, size)
+                               : std::string_view(strings_).substr(at, size);
+  }
+  std::string_view Text(const Value& v) const { return Text(v.bits, v.size); }
 
  private:
-  static std::string Escape(const std::string& token) {
-    std::string out;
-    for (char c : token) {
-      if (c == '~') {
-        out += "~0";
-      } else if (c == '/') {
-        out += "~1";
-      } else {
-        out += c;
-      }
-    }
-    return out;
+  template <class T>
+  static Value Number(Value::Type type, T value) {
+    Value v;
+    v.type = type;
+    v.bits = std::bit_cast<uint64_t>(value);
+    return v;
   }
 
-  // Places `value` in its parent and gives its address.
-  json* Place(json value) {
-    if (stack_.empty()) {
-      root = std::move(value);
-      pointer_ = "";
-      lines[pointer_] = count_.tokenLine;
-      return &root;
-    }
-    json& parent = *stack_.back().first;
-    const std::string& base = stack_.back().second;
-    json* placed = nullptr;
-    if (parent.is_array()) {
-      pointer_ = base + "/" + std::to_string(parent.size());
-      parent.push_back(std::move(value));
-      placed = &parent.back();
-    } else {
-      pointer_ = base + "/" + Escape(key_);
-      placed = &(parent[key_] = std::move(value));
-    }
-    lines[pointer_] = count_.tokenLine;
-    return placed;
-  }
-  bool Add(json value) {
-    Place(std::move(value));
+  bool TooLong(const string_t& text) {
+    if (text.size() <= UINT32_MAX) return false;
+    error_ = "a string of 4 GiB or more";
     return true;
   }
-  bool Open(json container) {
-    // Every value keeps its pointer, so the cost grows with the square of the depth.
-    if (stack_.size() == kMaxDepth) {
+
+  // Where the string just read stands: in the text when it is written there
+  // as it reads (no escapes), else copied into the buffer, which never holds
+  // more than the text.
+  uint64_t Store(std::string_view value) {
+    const size_t end = static_cast<size_t>(count_.next - text_.data()) - 1;  // its closing quote
+    if (end >= value.size() && text_.substr(end - value.size(), value.size()) == value)
+      return (end - value.size()) | kInText;
+    const size_t first = strings_.size();
+    strings_.append(value);
+    return first;
+  }
+
+  // Places `value` in its parent and gives its index.
+  uint32_t Place(Value value) {
+    value.line = count_.TokenLine();
+    const auto index = static_cast<uint32_t>(values_.size());
+    values_.push_back(value);
+    if (depth_ > 0) {
+      std::vector<Member>& siblings = open_[depth_ - 1];
+      if (values_[open_values_[depth_ - 1]].type == Value::Type::kArray) {
+        siblings.push_back({0, 0, index});
+      } else {
+        siblings.push_back({key_, keySize_, index});  // keys are unique: key() refuses a repeat
+      }
+    }
+    return index;
+  }
+  bool Add(const Value& value) {
+    Place(value);
+    return true;
+  }
+  bool Open(Value::Type type) {
+    if (depth_ == kMaxDepth) {
       error_ = "values nested more than " + std::to_string(kMaxDepth) + " deep";
       return false;
     }
-    json* placed = Place(std::move(container));
-    stack_.emplace_back(placed, pointer_);
+    Value v;
+    v.type = type;
+    const uint32_t index = Place(v);
+    if (open_.size() == depth_) open_.emplace_back();
+    open_[depth_].clear();
+    open_values_[depth_] = index;
+    ++depth_;
     return true;
   }
+  // The members of a closed container lie side by side in `members_`.
   bool Close() {
-    stack_.pop_back();
+    --depth_;
+    Value& v = values_[open_values_[depth_]];
+    const std::vector<Member>& mine = open_[depth_];
+    v.bits = members_.size();
+    v.size = static_cast<uint32_t>(mine.size());
+    members_.insert(members_.end(), mine.begin(), mine.end());
     return true;
   }
 
   static constexpr size_t kMaxDepth = 100;
+  static constexpr uint64_t kInText = uint64_t{1} << 63;
 
-  const LineCount& count_;
-  std::vector<std::pair<json*, std::string>> stack_;
-  std::string key_;
-  std::string pointer_;
+  LineCount& count_;
+  std::string_view text_;
+  std::vector<Value> values_;
+  std::vector<Member> members_;
+  std::string strings_;
+  // The members of each open container so far, reused from one container to the next.
+  std::vector<std::vector<Member>> open_;
+  std::array<uint32_t, kMaxDepth> open_values_{};
+  size_t depth_ = 0;
+  uint64_t key_ = 0;
+  uint32_t keySize_ = 0;
   std::string error_;
+};
+
+// Where a value stands, for messages: "documents.0.path", or "the scene".
+struct Path {
+  const Path* parent = nullptr;
+  std::string_view key;  // a field's name; empty for a list's entry
+  size_t index = 0;
+
+  Path Field(std::string_view name) const { return {this, name, 0}; }
+  Path Entry(size_t i) const { return {this, {}, i}; }
+  std::string Name() const {
+    if (!parent) return "the scene";
+    std::string name = parent->parent ? parent->Name() + "." : "";
+    return key.empty() ? name + std::to_string(index) : name + std::string(key);
+  }
 };
 
 // Reads the scene's values, each error naming the file and the value's line.
@@ -170,93 +290,96 @@ class SceneReader {
  public:
   SceneReader(const LinedBuilder& doc, std::string fileName) : doc_(doc), fileName_(std::move(fileName)) {}
 
-  [[noreturn]] void Fail(const std::string& pointer, const std::string& message) const {
-    int line = 1;
-    // The value itself, or the closest enclosing one that has a line.
-    for (std::string p = pointer;; p.erase(p.rfind('/'))) {
-      if (const auto it = doc_.lines.find(p); it != doc_.lines.end()) {
-        line = it->second;
-        break;
-      }
-      if (p.empty()) break;
-    }
-    throw InputError(fileName_ + ":" + std::to_string(line) + ": " + message);
+  [[noreturn]] void Fail(const Value& v, const std::string& message) const {
+    throw InputError(fileName_ + ":" + std::to_string(v.line) + ": " + message);
   }
 
-  static std::string Name(const std::string& pointer) {
-    std::string name = pointer.empty() ? "the scene" : pointer.substr(1);
-    std::replace(name.begin(), name.end(), '/', '.');
-    return name;
-  }
+  const Value& Root() const { return doc_.root(); }
 
-  const json& At(const std::string& pointer) const { return doc_.root.at(json::json_pointer(pointer)); }
-
-  void Keys(const std::string& pointer, std::initializer_list<std::string_view> allowed) const {
-    const json& object = At(pointer);
-    if (!object.is_object()) Fail(pointer, Name(pointer) + " must be an object");
-    for (const auto& [key, value] : object.items()) {
+  void Keys(const Value& object, const Path& at, std::initializer_list<std::string_view> allowed) const {
+    if (object.type != Value::Type::kObject) Fail(object, at.Name() + " must be an object");
+    for (const Member& m : Members(object)) {
+      const std::string_view key = doc_.Text(m.key, m.keySize);
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        Fail((json::json_pointer(pointer) / key).to_string(),
-             "unknown field " + QuoteInput(key) + " in " + Name(pointer));
+        Fail(doc_.at(m.value), "unknown field " + QuoteInput(key) + " in " + at.Name());
       }
     }
   }
 
-  bool Has(const std::string& pointer, const std::string& key) const { return At(pointer).contains(key); }
-
-  std::string String(const std::string& pointer) const {
-    const json& v = At(pointer);
-    if (!v.is_string()) Fail(pointer, Name(pointer) + " must be a string");
-    return v.get<std::string>();
-  }
-  bool Bool(const std::string& pointer) const {
-    const json& v = At(pointer);
-    if (!v.is_boolean()) Fail(pointer, Name(pointer) + " must be true or false");
-    return v.get<bool>();
-  }
-  int32_t Int(const std::string& pointer) const {
-    const json& v = At(pointer);
-    if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT32_MAX) ||
-        v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX) {
-      Fail(pointer, Name(pointer) + " must be a whole number");
+  // The field `key` of an object, or nothing.
+  const Value* Find(const Value& object, std::string_view key) const {
+    for (const Member& m : Members(object)) {
+      if (doc_.Text(m.key, m.keySize) == key) return &doc_.at(m.value);
     }
-    return static_cast<int32_t>(v.get<int64_t>());
+    return nullptr;
   }
-  double Number(const std::string& pointer) const {
-    const json& v = At(pointer);
-    if (!v.is_number()) Fail(pointer, Name(pointer) + " must be a number");
-    return v.get<double>();
+
+  std::string String(const Value& v, const Path& at) const {
+    if (v.type != Value::Type::kString) Fail(v, at.Name() + " must be a string");
+    return std::string(doc_.Text(v));
   }
-  size_t Array(const std::string& pointer) const {
-    const json& v = At(pointer);
-    if (!v.is_array()) Fail(pointer, Name(pointer) + " must be a list");
-    return v.size();
+  bool Bool(const Value& v, const Path& at) const {
+    if (v.type != Value::Type::kBoolean) Fail(v, at.Name() + " must be true or false");
+    return v.boolean;
   }
+  int32_t Int(const Value& v, const Path& at) const {
+    const auto value = std::bit_cast<int64_t>(v.bits);
+    if ((v.type != Value::Type::kInteger && v.type != Value::Type::kUnsigned) ||
+        (v.type == Value::Type::kUnsigned && v.bits > INT32_MAX) || value < INT32_MIN || value > INT32_MAX) {
+      Fail(v, at.Name() + " must be a whole number");
+    }
+    return static_cast<int32_t>(value);
+  }
+  double Number(const Value& v, const Path& at) const {
+    switch (v.type) {
+      case Value::Type::kInteger:
+        return static_cast<double>(std::bit_cast<int64_t>(v.bits));
+      case Value::Type::kUnsigned:
+        return static_cast<double>(v.bits);
+      case Value::Type::kFloat:
+        return std::bit_cast<double>(v.bits);
+      default:
+        Fail(v, at.Name() + " must be a number");
+    }
+  }
+  // The entries of a list.
+  std::span<const Member> Array(const Value& v, const Path& at) const {
+    if (v.type != Value::Type::kArray) Fail(v, at.Name() + " must be a list");
+    return Members(v);
+  }
+  const Value& Of(const Member& m) const { return doc_.at(m.value); }
 
  private:
+  std::span<const Member> Members(const Value& v) const {
+    if (v.type != Value::Type::kArray && v.type != Value::Type::kObject) return {};
+    return {doc_.members().data() + v.bits, v.size};
+  }
+
   const LinedBuilder& doc_;
   std::string fileName_;
 };
 
-SimDocument ReadDocument(const SceneReader& r, const std::string& at) {
-  r.Keys(at, {"path", "type", "open", "visible", "lengthUnit", "density", "dependencies"});
+SimDocument ReadDocument(const SceneReader& r, const Value& doc, const Path& at) {
+  r.Keys(doc, at, {"path", "type", "open", "visible", "lengthUnit", "density", "dependencies"});
   SimDocument d;
-  if (!r.Has(at, "path")) r.Fail(at, SceneReader::Name(at) + " needs a path");
-  d.path = r.String(at + "/path");
-  if (d.path.empty()) r.Fail(at + "/path", SceneReader::Name(at) + " has an empty path");
-  if (r.Has(at, "type")) {
-    d.type = r.Int(at + "/type");
-    if (d.type < 1 || d.type > 3) r.Fail(at + "/type", "type must be 1 (part), 2 (assembly) or 3 (drawing)");
+  const Value* path = r.Find(doc, "path");
+  if (!path) r.Fail(doc, at.Name() + " needs a path");
+  d.path = r.String(*path, at.Field("path"));
+  if (d.path.empty()) r.Fail(*path, at.Name() + " has an empty path");
+  if (const Value* type = r.Find(doc, "type")) {
+    d.type = r.Int(*type, at.Field("type"));
+    if (d.type < 1 || d.type > 3) r.Fail(*type, "type must be 1 (part), 2 (assembly) or 3 (drawing)");
   }
-  if (r.Has(at, "open")) d.open = r.Bool(at + "/open");
-  if (r.Has(at, "visible")) d.visible = r.Bool(at + "/visible");
-  if (r.Has(at, "lengthUnit")) d.lengthUnit = r.Int(at + "/lengthUnit");
-  if (r.Has(at, "density")) d.density = r.Number(at + "/density");
-  if (r.Has(at, "dependencies")) {
-    const std::string deps = at + "/dependencies";
+  if (const Value* open = r.Find(doc, "open")) d.open = r.Bool(*open, at.Field("open"));
+  if (const Value* visible = r.Find(doc, "visible")) d.visible = r.Bool(*visible, at.Field("visible"));
+  if (const Value* unit = r.Find(doc, "lengthUnit")) d.lengthUnit = r.Int(*unit, at.Field("lengthUnit"));
+  if (const Value* density = r.Find(doc, "density")) d.density = r.Number(*density, at.Field("density"));
+  if (const Value* deps = r.Find(doc, "dependencies")) {
+    const Path where = at.Field("dependencies");
+    const auto entries = r.Array(*deps, where);
     std::vector<std::string> list;
-    for (size_t i = 0, n = r.Array(deps); i < n; ++i)
-      list.push_back(r.String(deps + "/" + std::to_string(i)));
+    list.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) list.push_back(r.String(r.Of(entries[i]), where.Entry(i)));
     d.dependencies = std::move(list);
   }
   return d;
@@ -306,131 +429,338 @@ json SnapshotJson(const FormSnapshot& form) {
       {"form", form.form}, {"title", form.title}, {"focus", form.focus}, {"controls", std::move(controls)}};
 }
 
+// Writes JSON laid out as json::dump(2) lays it out, value by value, so that
+// a result of millions of values needs no document in memory. Small parts are
+// built as documents and dumped in place.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::ostream* out) : out_(out) {}
+
+  void BeginObject() { Begin('{'); }
+  void EndObject() { End('}'); }
+  void BeginArray() { Begin('['); }
+  void EndArray() { End(']'); }
+  // The key of the object's next value, which follows at once: `Key("path").String(path)`.
+  JsonWriter& Key(std::string_view key) {
+    Separate();
+    Quoted(key);
+    buffer_ += ": ";
+    keyed_ = true;
+    return *this;
+  }
+  void String(std::string_view text) {
+    Separate();
+    Quoted(text);
+  }
+
+  void Bool(bool value) {
+    Separate();
+    buffer_ += value ? "true" : "false";
+  }
+  void Int(int64_t value) {
+    Separate();
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    buffer_.append(digits.data(), end);
+  }
+  // Numbers keep the library's shortest form that reads back the same ("7871.0").
+  void Double(double value) { Dump(json(value)); }
+  void Null() {
+    Separate();
+    buffer_ += "null";
+  }
+  // A value built as a document, dumped at the current depth.
+  void Dump(const json& value) {
+    Separate();
+    Dumped(value);
+  }
+
+  void EndDocument() { buffer_ += '\n'; }
+
+  // Writes out what is buffered; the rest, or all of it without a stream, stays in `text()`.
+  void Flush() {
+    if (out_) {
+      out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+      buffer_.clear();
+    }
+  }
+  std::string& text() { return buffer_; }
+
+ private:
+  void Quoted(std::string_view text) {
+    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+      // Only the library knows how it replaces bytes that are not UTF-8.
+      Dumped(json(std::string(text)));
+      return;
+    }
+    buffer_ += '"';
+    for (size_t at = 0; at < text.size();) {
+      // Plain characters go in runs; the others one by one.
+      size_t end = at;
+      while (end < text.size() && !Escaped(text[end])) ++end;
+      buffer_.append(text, at, end - at);
+      if (end == text.size()) break;
+      const char c = text[end];
+      switch (c) {
+        case '"':
+          buffer_ += "\\\"";
+          break;
+        case '\\':
+          buffer_ += "\\\\";
+          break;
+        case '\b':
+          buffer_ += "\\b";
+          break;
+        case '\t':
+          buffer_ += "\\t";
+          break;
+        case '\n':
+          buffer_ += "\\n";
+          break;
+        case '\f':
+          buffer_ += "\\f";
+          break;
+        case '\r':
+          buffer_ += "\\r";
+          break;
+        default:
+          buffer_ += "\\u00";
+          buffer_ += kHex[static_cast<unsigned char>(c) >> 4];
+          buffer_ += kHex[static_cast<unsigned char>(c) & 15];
+      }
+      at = end + 1;
+    }
+    buffer_ += '"';
+  }
+  static bool Escaped(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+  void Dumped(const json& value) {
+    const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
+    // Dumped strings hold no line feed, so every one starts a line to indent.
+    size_t from = 0;
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', from)) {
+      buffer_.append(text, from, at + 1 - from);
+      buffer_.append(depth_ * 2, ' ');
+      from = at + 1;
+    }
+    buffer_.append(text, from);
+  }
+
+  // Before a value: the comma and the line of the container it stands in.
+  void Separate() {
+    if (keyed_) {
+      keyed_ = false;
+      return;
+    }
+    if (depth_ == 0) return;
+    if (empty_) {
+      buffer_ += '\n';
+      empty_ = false;
+    } else {
+      buffer_ += ",\n";
+    }
+    buffer_.append(depth_ * 2, ' ');
+    if (out_ && buffer_.size() >= kFlushSize) Flush();
+  }
+  void Begin(char open) {
+    Separate();
+    buffer_ += open;
+    ++depth_;
+    empty_ = true;
+  }
+  void End(char close) {
+    --depth_;
+    if (empty_) {
+      buffer_ += close;  // "{}" and "[]" for an empty one
+    } else {
+      buffer_ += '\n';
+      buffer_.append(depth_ * 2, ' ');
+      buffer_ += close;
+    }
+    empty_ = false;
+  }
+
+  static constexpr const char* kHex = "0123456789abcdef";
+  static constexpr size_t kFlushSize = size_t{1} << 20;
+
+  std::ostream* out_;
+  std::string buffer_;
+  size_t depth_ = 0;
+  bool empty_ = false;  // the innermost container has no value yet
+  bool keyed_ = false;  // a key was written; its value follows on the same line
+};
+
+void WriteResult(JsonWriter& w, const SessionResult& result) {
+  w.BeginObject();
+  w.Key("outcome").String(OutcomeName(result.outcome));
+  w.Key("messages").BeginArray();
+  for (const Message& m : result.messages) {
+    w.BeginObject();
+    w.Key("kind").String(m.kind == Message::Kind::kHost ? "host" : "box");
+    w.Key("text").String(m.text);
+    w.EndObject();
+  }
+  w.EndArray();
+  w.Key("documents").BeginArray();
+  for (const DocumentState& d : result.documents) {
+    w.BeginObject();
+    w.Key("path").String(d.path);
+    w.Key("open").Bool(d.open);
+    w.Key("visible").Bool(d.visible);
+    w.Key("densityBefore").Double(d.densityBefore);
+    w.Key("density").Double(d.density);
+    w.Key("modified").Bool(d.modified);
+    w.EndObject();
+  }
+  w.EndArray();
+  if (result.active) {
+    w.Key("active").String(*result.active);
+  } else {
+    w.Key("active").Null();
+  }
+  if (result.failure) {
+    w.Key("failure").String(*result.failure);
+  } else {
+    w.Key("failure").Null();
+  }
+  w.Key("heldReferences").Int(result.heldReferences);
+  w.Key("events").BeginArray();
+  for (const Event& e : result.events) {
+    w.BeginObject();
+    w.Key("kind").String(EventKindName(e.kind));
+    switch (e.kind) {
+      case Event::Kind::kMessage:
+      case Event::Kind::kBox:
+        w.Key("text").String(e.text);
+        break;
+      case Event::Kind::kOpen:
+      case Event::Kind::kActivate:
+        w.Key("path").String(e.path);
+        break;
+      case Event::Kind::kVisible:
+        w.Key("path").String(e.path);
+        w.Key("visible").Bool(e.visible);
+        break;
+      case Event::Kind::kDensity:
+        w.Key("path").String(e.path);
+        w.Key("density").Double(e.density);
+        break;
+      case Event::Kind::kWebPage:
+        w.Key("address").String(e.path);
+        break;
+    }
+    w.EndObject();
+  }
+  w.EndArray();
+  w.Key("snapshots").BeginArray();
+  for (const FormSnapshot& s : result.snapshots) w.Dump(SnapshotJson(s));
+  w.EndArray();
+  w.Key("menu").Dump(MenuJson(result.menu));
+  w.Key("menuAfterDisconnect").Dump(MenuJson(result.menuAfterDisconnect));
+  w.EndObject();
+  w.EndDocument();
+}
+
 }  // namespace
 
 Scene ParseScene(const std::string& text, const std::string& fileName) {
-  LineCount count;
-  LinedBuilder doc(count);
+  LineCount count(text.data());
+  LinedBuilder doc(count, text);
   const char* begin = text.data();
   if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
                        &doc)) {
-    throw InputError(fileName + ":" + std::to_string(count.lastLine) + ": not valid JSON: " + doc.error());
+    throw InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + doc.error());
   }
   const SceneReader r(doc, fileName);
-  r.Keys("", {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
+  const Value& root = r.Root();
+  const Path scenePath;
+  r.Keys(root, scenePath,
+         {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
 
   Scene scene;
-  std::set<std::string> paths;
-  if (r.Has("", "documents")) {
-    for (size_t i = 0, n = r.Array("/documents"); i < n; ++i) {
-      const std::string at = "/documents/" + std::to_string(i);
-      SimDocument d = ReadDocument(r, at);
-      if (!paths.insert(d.path).second)
-        r.Fail(at + "/path", "the document " + QuoteInput(d.path) + " is listed twice");
+  // Views of the paths of `scene.documents`, which is reserved so that they stay put.
+  std::unordered_set<std::string_view> paths;
+  if (const Value* documents = r.Find(root, "documents")) {
+    const Path where = scenePath.Field("documents");
+    const auto entries = r.Array(*documents, where);
+    scene.documents.reserve(entries.size());
+    paths.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const Path at = where.Entry(i);
+      SimDocument d = ReadDocument(r, r.Of(entries[i]), at);
+      if (paths.contains(d.path))
+        r.Fail(*r.Find(r.Of(entries[i]), "path"), "the document " + QuoteInput(d.path) + " is listed twice");
       scene.documents.push_back(std::move(d));
+      paths.insert(scene.documents.back().path);
     }
   }
-  if (r.Has("", "active") && !r.At("/active").is_null()) {
-    scene.active = r.String("/active");
+  if (const Value* active = r.Find(root, "active"); active && active->type != Value::Type::kNull) {
+    scene.active = r.String(*active, scenePath.Field("active"));
     if (!paths.contains(*scene.active))
-      r.Fail("/active", "active names " + QuoteInput(*scene.active) + ", which is not in documents");
+      r.Fail(*active, "active names " + QuoteInput(*scene.active) + ", which is not in documents");
   }
-  if (r.Has("", "selection")) {
-    for (size_t i = 0, n = r.Array("/selection"); i < n; ++i) {
-      const std::string at = "/selection/" + std::to_string(i);
-      if (r.At(at).is_null()) {
+  if (const Value* selection = r.Find(root, "selection")) {
+    const Path where = scenePath.Field("selection");
+    const auto entries = r.Array(*selection, where);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const Value& v = r.Of(entries[i]);
+      if (v.type == Value::Type::kNull) {
         scene.selection.emplace_back(std::nullopt);
       } else {
-        scene.selection.emplace_back(r.String(at));
+        scene.selection.emplace_back(r.String(v, where.Entry(i)));
       }
     }
   }
-  if (r.Has("", "menuName")) scene.menuName = r.String("/menuName");
-  if (r.Has("", "decimalSeparator")) {
-    scene.decimalSeparator = r.String("/decimalSeparator");
-    if (scene.decimalSeparator.empty()) r.Fail("/decimalSeparator", "decimalSeparator must not be empty");
+  if (const Value* menuName = r.Find(root, "menuName"))
+    scene.menuName = r.String(*menuName, scenePath.Field("menuName"));
+  if (const Value* separator = r.Find(root, "decimalSeparator")) {
+    scene.decimalSeparator = r.String(*separator, scenePath.Field("decimalSeparator"));
+    if (scene.decimalSeparator.empty()) r.Fail(*separator, "decimalSeparator must not be empty");
   }
-  if (r.Has("", "failures")) {
-    for (size_t i = 0, n = r.Array("/failures"); i < n; ++i) {
-      const std::string at = "/failures/" + std::to_string(i);
-      r.Keys(at, {"call", "path"});
-      if (!r.Has(at, "call")) r.Fail(at, SceneReader::Name(at) + " needs a call");
-      SimFailure f{r.String(at + "/call"), std::nullopt};
+  if (const Value* failures = r.Find(root, "failures")) {
+    const Path where = scenePath.Field("failures");
+    const auto entries = r.Array(*failures, where);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const Path at = where.Entry(i);
+      const Value& failure = r.Of(entries[i]);
+      r.Keys(failure, at, {"call", "path"});
+      const Value* call = r.Find(failure, "call");
+      if (!call) r.Fail(failure, at.Name() + " needs a call");
+      SimFailure f{r.String(*call, at.Field("call")), std::nullopt};
       if (std::find(std::begin(kContractOperations), std::end(kContractOperations), f.call) ==
           std::end(kContractOperations)) {
-        r.Fail(at + "/call", "no host operation is called " + QuoteInput(f.call));
+        r.Fail(*call, "no host operation is called " + QuoteInput(f.call));
       }
-      if (r.Has(at, "path")) f.path = r.String(at + "/path");
+      if (const Value* path = r.Find(failure, "path")) f.path = r.String(*path, at.Field("path"));
       scene.failures.push_back(std::move(f));
     }
   }
-  if (r.Has("", "menu")) {
-    for (size_t i = 0, n = r.Array("/menu"); i < n; ++i) {
-      const std::string at = "/menu/" + std::to_string(i);
-      r.Keys(at, {"docType", "path"});
-      if (!r.Has(at, "docType") || !r.Has(at, "path"))
-        r.Fail(at, SceneReader::Name(at) + " needs docType and path");
-      scene.menu.push_back(
-          {r.Int(at + "/docType"), r.String(at + "/path"), std::nullopt, std::nullopt, std::nullopt});
+  if (const Value* menu = r.Find(root, "menu")) {
+    const Path where = scenePath.Field("menu");
+    const auto entries = r.Array(*menu, where);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const Path at = where.Entry(i);
+      const Value& item = r.Of(entries[i]);
+      r.Keys(item, at, {"docType", "path"});
+      const Value* docType = r.Find(item, "docType");
+      const Value* path = r.Find(item, "path");
+      if (!docType || !path) r.Fail(item, at.Name() + " needs docType and path");
+      scene.menu.push_back({r.Int(*docType, at.Field("docType")), r.String(*path, at.Field("path")),
+                            std::nullopt, std::nullopt, std::nullopt});
     }
   }
   return scene;
 }
 
 std::string ResultJson(const SessionResult& result) {
-  json messages = json::array();
-  for (const Message& m : result.messages) {
-    messages.push_back({{"kind", m.kind == Message::Kind::kHost ? "host" : "box"}, {"text", m.text}});
-  }
-  json documents = json::array();
-  for (const DocumentState& d : result.documents) {
-    documents.push_back({{"path", d.path},
-                         {"open", d.open},
-                         {"visible", d.visible},
-                         {"densityBefore", d.densityBefore},
-                         {"density", d.density},
-                         {"modified", d.modified}});
-  }
-  json events = json::array();
-  for (const Event& e : result.events) {
-    json event = {{"kind", EventKindName(e.kind)}};
-    switch (e.kind) {
-      case Event::Kind::kMessage:
-      case Event::Kind::kBox:
-        event["text"] = e.text;
-        break;
-      case Event::Kind::kOpen:
-      case Event::Kind::kActivate:
-        event["path"] = e.path;
-        break;
-      case Event::Kind::kVisible:
-        event["path"] = e.path;
-        event["visible"] = e.visible;
-        break;
-      case Event::Kind::kDensity:
-        event["path"] = e.path;
-        event["density"] = e.density;
-        break;
-      case Event::Kind::kWebPage:
-        event["address"] = e.path;
-        break;
-    }
-    events.push_back(std::move(event));
-  }
-  json snapshots = json::array();
-  for (const FormSnapshot& s : result.snapshots) snapshots.push_back(SnapshotJson(s));
-  const json out = {{"outcome", OutcomeName(result.outcome)},
-                    {"messages", std::move(messages)},
-                    {"documents", std::move(documents)},
-                    {"active", result.active ? json(*result.active) : json(nullptr)},
-                    {"failure", result.failure ? json(*result.failure) : json(nullptr)},
-                    {"heldReferences", result.heldReferences},
-                    {"events", std::move(events)},
-                    {"snapshots", std::move(snapshots)},
-                    {"menu", MenuJson(result.menu)},
-                    {"menuAfterDisconnect", MenuJson(result.menuAfterDisconnect)}};
-  // What a user typed may be any bytes: replace what is not UTF-8 rather than fail.
-  return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  JsonWriter w(nullptr);
+  WriteResult(w, result);
+  return std::move(w.text());
+}
+
+void WriteResultJson(std::ostream& out, const SessionResult& result) {
+  JsonWriter w(&out);
+  WriteResult(w, result);
+  w.Flush();
 }
 
 }  // namespace ponderix::sim

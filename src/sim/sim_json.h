@@ -1,6 +1,7 @@
 // Scenes and results of the simulator as JSON (formats in docs/simulator.md).
 #pragma once
 
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 
@@ -20,5 +21,7 @@ Scene ParseScene(const std::string& text, const std::string& fileName);
 
 // The result document, indented.
 std::string ResultJson(const SessionResult& result);
+// The same, written to `out` as it is made, for results too large to hold twice.
+void WriteResultJson(std::ostream& out, const SessionResult& result);
 
 }  // namespace ponderix::sim

@@ -8,7 +8,11 @@
 // bad input, or a result that could not be written.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -48,6 +52,9 @@ Scenes, scripts and results are described in docs/simulator.md.)";
 std::string ReadFile(const std::string& path, std::string& text) {
   const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
+  // One allocation for a regular file: a scene may run to hundreds of megabytes.
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) text.reserve(static_cast<size_t>(status.st_size));
   std::string reason;
   char buffer[65536];
   for (;;) {
@@ -93,16 +100,17 @@ std::string ParserMessage(std::string message, int argc, char** argv) {
   return ponderix::sim::Printable(message);
 }
 
-// Writes the result and makes sure it reached the file.
-bool WriteAll(std::ostream& out, const std::string& text) {
-  out << text;
-  out.flush();
-  return static_cast<bool>(out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // A large scene allocates and frees hundreds of megabytes in steps: keep
+  // freed memory for the next step rather than hand it back and fault it in
+  // again, which costs as much as the work itself on a virtual machine.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_TOP_PAD, 64 << 20);
+#endif
   CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host.",
                "ponderix-sim"};
   std::string scenePath;
@@ -155,6 +163,7 @@ int main(int argc, char** argv) {
     std::cerr << "ponderix-sim: " << e.what() << "\n";
     return kBadInput;
   }
+  std::string().swap(sceneText);  // may be hundreds of megabytes, and is read
 
   // Opened before the run, so that a result that cannot be written costs no run.
   std::ofstream resultFile;
@@ -222,8 +231,10 @@ int main(int argc, char** argv) {
   if (terminal || trace) std::cerr << "\n";
   summary << ponderix::sim::Summarize(result, verbose);
   if (!resultPath.empty()) {
-    const std::string json = ponderix::sim::ResultJson(result);
-    if (!WriteAll(resultPath == "-" ? std::cout : resultFile, json)) {
+    // Written as it is made: the result of a large scene is too large to hold twice.
+    std::ostream& out = resultPath == "-" ? std::cout : resultFile;
+    ponderix::sim::WriteResultJson(out, result);
+    if (!out.flush()) {
       const int error = errno;
       std::cerr << "ponderix-sim: cannot write the result "
                 << (resultPath == "-" ? std::string("to standard output") : Shown(resultPath)) << ": "
