@@ -4,8 +4,8 @@
 // so adding a member means the contract (host.h), a row here and the bodies
 // of the two implementations.
 //
-// Plain data: no OS header. Member names are ASCII, as the host's API help
-// gives them; the Windows side widens them.
+// Plain data: no OS header. Member names are wide strings, as the host's
+// automation interface takes them.
 #pragma once
 
 #include <array>
@@ -86,7 +86,7 @@ struct HostMember {
   HostCall call;
   std::string_view operation;  // the contract operation a failure names
   HostObjectType type;         // the host object that has the member
-  std::string_view name;       // the host's member name; "" for none
+  std::wstring_view name;      // the host's member name; empty for none
   MemberKind kind;
   int arguments;
   HostCall predecessor;
@@ -96,7 +96,8 @@ struct HostMember {
 // The list as a table indexed by HostCall.
 inline constexpr std::array<HostMember, static_cast<size_t>(HostCall::kCount)> kHostMembers = {{
 #define PONDERIX_HOST_MEMBER(call, operation, type, member, kind, arguments, predecessor) \
-  {HostCall::call, operation, HostObjectType::type, member, MemberKind::kind, arguments, HostCall::predecessor},
+  {HostCall::call, operation, HostObjectType::type, L"" member, MemberKind::kind, arguments, \
+   HostCall::predecessor},
   PONDERIX_HOST_OPERATIONS(PONDERIX_HOST_MEMBER)
 #undef PONDERIX_HOST_MEMBER
 }};

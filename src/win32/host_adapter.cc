@@ -35,12 +35,15 @@ using Type = HostObjectType;
 using Kind = MemberKind;
 using Call = HostCall;
 
+// The host's members, indexed by HostCall (addin/host_operations.h).
+constexpr const auto& kMembers = kHostMembers;
+
 // The 64-bit host takes the module handle as a 64-bit integer.
 constexpr Call kRegisterCallbacks =
     sizeof(void*) == 8 ? Call::kSetAddinCallbackInfo2 : Call::kSetAddinCallbackInfo;
 constexpr LONG kAllMarks = -1;  // selections regardless of their marks
 
-const HostMember& Member(Call call) { return kHostMembers[static_cast<size_t>(call)]; }
+const HostMember& Member(Call call) { return kMembers[static_cast<size_t>(call)]; }
 
 std::string HresultText(HRESULT hr) {
   char code[16];
@@ -50,7 +53,7 @@ std::string HresultText(HRESULT hr) {
 }
 
 [[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr) {
-  throw HostError(std::string(member.operation), std::string(member.name) + ": " + text, hr);
+  throw HostError(std::string(member.operation), Narrow(member.name) + ": " + text, hr);
 }
 
 [[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected) {
@@ -66,7 +69,7 @@ class DispidCache {
   std::optional<DISPID> Lookup(IDispatch* object, const HostMember& member) {
     const auto key = std::make_pair(member.type, member.name);
     if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
-    std::wstring name(member.name.begin(), member.name.end());  // ASCII
+    std::wstring name(member.name);
     LPOLESTR names[] = {name.data()};
     DISPID id = DISPID_UNKNOWN;
     const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -82,7 +85,7 @@ class DispidCache {
   }
 
  private:
-  std::map<std::pair<Type, std::string_view>, std::optional<DISPID>> ids_;
+  std::map<std::pair<Type, std::wstring_view>, std::optional<DISPID>> ids_;
 };
 
 // The arguments of one call, given in the member's order and owned until the
@@ -273,7 +276,7 @@ class HostObject {
   void Invoke(Call call, Arguments& args, VARIANT* result) {
     const HostMember& member = Member(call);
     if (static_cast<int>(args.count()) != member.arguments) {
-      throw std::logic_error("wrong argument count for " + std::string(member.name));
+      throw std::logic_error("wrong argument count for " + Narrow(member.name));
     }
     const DISPID id = cache_->Find(object_.Get(), member);
     DISPPARAMS params = args.Params();
@@ -602,6 +605,8 @@ class HostConnectorImpl final : public HostConnector {
 };
 
 }  // namespace
+
+std::span<const HostMember> HostMembers() { return kMembers; }
 
 std::unique_ptr<HostConnector> MakeHostConnector(std::function<Ref<Application>()> connectedApplication) {
   return std::make_unique<HostConnectorImpl>(std::move(connectedApplication));

@@ -12,7 +12,16 @@
 // predecessor.
 //
 // MakeHostConnector and WrapHostApplication (win32/platform.h) are the entry
-// points.
+// points; this header adds what the tests and the documentation read.
 #pragma once
 
+#include <span>
+
 #include "addin/host_operations.h"
+
+namespace ponderix::win32 {
+
+// The host's members, one per HostCall: the list of addin/host_operations.h.
+std::span<const HostMember> HostMembers();
+
+}  // namespace ponderix::win32

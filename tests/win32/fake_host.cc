@@ -73,7 +73,7 @@ const TypeMembers& MembersOf(FakeType type) {
     for (const HostMember& row : kHostMembers) {
       if (row.name.empty()) continue;
       TypeMembers& served = byType.try_emplace(row.type, TypeMembers{TypeName(row.type), {}}).first->second;
-      const std::wstring name(row.name.begin(), row.name.end());
+      const std::wstring name(row.name);
       auto it = std::find_if(served.members.begin(), served.members.end(),
                              [&](const FakeMember& m) { return m.name == name; });
       if (it == served.members.end()) it = served.members.insert(served.members.end(), {name, 0, 0});
