@@ -16,7 +16,7 @@ int16_t InitialDensUnitIndex(int32_t userLengthUnit) {
     case 4:  // foot
       return 3;
     default:  // metre and anything the host adds later
-      return 4;
+      return kDefaultDensUnitIndex;
   }
 }
 
@@ -27,8 +27,8 @@ void FillDensityTables(DensityState& s) {
     s.densUnitFactors[i] = kDensUnitFactors[i];
   }
   for (int i = 0; i < kComMatCount; ++i) {
-    s.comMatNames[i] = kComMatNames[i];
-    s.comMatDensities[i] = kComMatFixedDensities[i];
+    s.comMatNames[i] = kComMats[i].name;
+    s.comMatDensities[i] = kComMats[i].density;
   }
   s.comMatDensities[0] = s.chosenDensity;
 }

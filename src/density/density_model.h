@@ -11,21 +11,40 @@
 #include <string>
 #include <string_view>
 
+#include "addin/toolkit.h"
+
 namespace ponderix {
 
 inline constexpr int kDensUnitCount = 6;
-inline constexpr int kComMatCount = 5;
 
 inline constexpr std::array<std::string_view, kDensUnitCount> kDensUnitNames = {
     "g/mm^3", "g/cm^3", "lb/in^3", "lb/ft^3", "kg/m^3", "Spec. Grav."};
 // The pound factors are these rounded constants, not the exact conversions.
 inline constexpr std::array<double, kDensUnitCount> kDensUnitFactors = {0.000001,     0.001, 0.0000361273,
                                                                         0.0624279744, 1.0,   0.001};
-inline constexpr std::array<std::string_view, kComMatCount> kComMatNames = {
-    "(enter manually)", "steel", "aluminum", "brass", "S.G.=1 (water, plastic)"};
-// Entry 0 is the part's own density, filled in per run.
-inline constexpr std::array<double, kComMatCount> kComMatFixedDensities = {0.0, 7871.0, 2750.0, 8900.0,
-                                                                           1000.0};
+// kg/m^3, the unit densities are kept in: shown for metre documents and any
+// length unit the host adds later.
+inline constexpr int16_t kDefaultDensUnitIndex = 4;
+static_assert(kDensUnitNames[kDefaultDensUnitIndex] == "kg/m^3" &&
+              kDensUnitFactors[kDefaultDensUnitIndex] == 1.0);
+
+// A common material: the name its list shows, its density in kg/m^3 and the
+// colour the list takes when it is picked.
+struct ComMat {
+  std::string_view name;
+  double density;
+  Colour colour;
+};
+
+// Entry 0 is the part's own density, filled in per run. A material is one row.
+inline constexpr std::array kComMats = {
+    ComMat{"(enter manually)", 0.0, Colour::System(Colour::Kind::kWindowBackground)},
+    ComMat{"steel", 7871.0, Colour::Rgb(192, 255, 255)},
+    ComMat{"aluminum", 2750.0, Colour::Rgb(224, 224, 224)},
+    ComMat{"brass", 8900.0, Colour::Rgb(192, 192, 0)},
+    ComMat{"S.G.=1 (water, plastic)", 1000.0, Colour::Rgb(128, 128, 255)},
+};
+inline constexpr int kComMatCount = static_cast<int>(kComMats.size());
 
 // The unit shown first for the host's length-unit code.
 int16_t InitialDensUnitIndex(int32_t userLengthUnit);
@@ -35,7 +54,7 @@ struct DensityState {
   double partDensity = 0;
   double chosenDensity = 0;
   double displayDensity = 0;
-  int16_t densUnitIndex = 4;
+  int16_t densUnitIndex = kDefaultDensUnitIndex;
   std::array<std::string, kDensUnitCount> densUnitNames;
   std::array<double, kDensUnitCount> densUnitFactors{};
   std::array<std::string, kComMatCount> comMatNames;

@@ -53,7 +53,7 @@ class frmPonderix : public FormEvents {
   bool comMatsArmed = false;
   bool densUnitsArmed = false;
   int16_t comMatIndex = 0;
-  std::array<Colour, 5> comMatColors{};
+  std::array<Colour, kComMatCount> comMatColors{};
 
  private:
   // False, with nothing changed, when the box's text is no number that can be accepted.

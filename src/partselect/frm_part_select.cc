@@ -8,7 +8,16 @@ namespace ponderix {
 
 namespace {
 
-constexpr std::string_view kList = "lboParts";
+// The controls the dialog reaches by name after its layout.
+constexpr char kLboParts[] = "lboParts";
+constexpr char kTxtU[] = "txtU";
+constexpr char kChkNameStyle[] = "chkNameStyle";
+constexpr char kCmdOK[] = "cmdOK";
+constexpr char kCmdCancel[] = "cmdCancel";
+constexpr char kCmdSelectAll[] = "cmdSelectAll";
+constexpr char kCmdDeselectAll[] = "cmdDeselectAll";
+constexpr char kLblWebLink[] = "lblWebLink";
+constexpr char kCmdBreak[] = "cmdBreak";
 
 }  // namespace
 
@@ -29,29 +38,29 @@ FormLayout frmPartSelect::Layout(std::string_view webAddress) {
   auto& instruction = f.controls.emplace_back(MakeControl("lblInstruction", K::kLabel, 12, 0, 312, 18, 0,
                                                           false, "Select parts to have density changed."));
   instruction.font = Font{"Tahoma", 12, true};
-  auto& style = f.controls.emplace_back(MakeControl("chkNameStyle", K::kCheckBox, 12, 17.25, 113.25, 17.25, 6,
+  auto& style = f.controls.emplace_back(MakeControl(kChkNameStyle, K::kCheckBox, 12, 17.25, 113.25, 17.25, 6,
                                                     true, std::string(kShortNamesCaption)));
   style.autoSize = true;
   style.backColour = Colour::System(Colour::Kind::kButtonFace);
   style.foreColour = Colour::System(Colour::Kind::kButtonText);
-  f.controls.push_back(MakeControl(std::string(kList), K::kCheckList, 12, 34.5, 456, 289.5, 0, true, ""));
-  f.controls.push_back(MakeControl("cmdSelectAll", K::kButton, 12, 330, 66, 18, 2, true, "Select all"));
-  f.controls.push_back(MakeControl("cmdDeselectAll", K::kButton, 84, 330, 66, 18, 3, true, "Deselect all"));
-  f.controls.push_back(MakeControl("cmdOK", K::kButton, 318, 330, 66, 24, 4, true, "OK"));
-  f.controls.push_back(MakeControl("cmdCancel", K::kButton, 396, 330, 66, 24, 5, true, "Cancel"));
+  f.controls.push_back(MakeControl(kLboParts, K::kCheckList, 12, 34.5, 456, 289.5, 0, true, ""));
+  f.controls.push_back(MakeControl(kCmdSelectAll, K::kButton, 12, 330, 66, 18, 2, true, "Select all"));
+  f.controls.push_back(MakeControl(kCmdDeselectAll, K::kButton, 84, 330, 66, 18, 3, true, "Deselect all"));
+  f.controls.push_back(MakeControl(kCmdOK, K::kButton, 318, 330, 66, 24, 4, true, "OK"));
+  f.controls.push_back(MakeControl(kCmdCancel, K::kButton, 396, 330, 66, 24, 5, true, "Cancel"));
   auto& jan = f.controls.emplace_back(
       MakeControl("lblJan", K::kLabel, 366, 0, 110.25, 9.75, 0, false, "Coming January 2004:"));
   jan.font.face.clear();
   auto& link = f.controls.emplace_back(
-      MakeControl("lblWebLink", K::kLabel, 366, 12, 110.25, 9.75, 0, false, std::string(webAddress)));
+      MakeControl(kLblWebLink, K::kLabel, 366, 12, 110.25, 9.75, 0, false, std::string(webAddress)));
   link.font.face.clear();
   link.foreColour = Colour::Rgb(0, 0, 255);
   link.clickable = true;
-  auto& step = f.controls.emplace_back(MakeControl("txtU", K::kTextBox, 354, 12, 48, 15.75, 8, true, ""));
+  auto& step = f.controls.emplace_back(MakeControl(kTxtU, K::kTextBox, 354, 12, 48, 15.75, 8, true, ""));
   step.visible = false;
   step.enabled = false;
   step.backColour = Colour::Rgb(255, 192, 192);
-  auto& brk = f.controls.emplace_back(MakeControl("cmdBreak", K::kButton, 408, 6, 54, 24, 7, true, "Break"));
+  auto& brk = f.controls.emplace_back(MakeControl(kCmdBreak, K::kButton, 408, 6, 54, 24, 7, true, "Break"));
   brk.visible = false;
   brk.enabled = false;
   brk.backColour = Colour::Rgb(255, 0, 0);
@@ -62,7 +71,7 @@ FormLayout frmPartSelect::Layout(std::string_view webAddress) {
 
 void frmPartSelect::UserForm_Initialize() {
   stepNo = 0;
-  form_->TextBox("txtU").SetText(std::to_string(stepNo));
+  form_->TextBox(kTxtU).SetText(std::to_string(stepNo));
   WaitSeconds(0.1F);
   CollectOpenDocs();
   CollectPreSelNames();
@@ -123,7 +132,7 @@ bool frmPartSelect::BuildPartList() {
 }
 
 void frmPartSelect::FillPartList() {
-  auto& list = form_->CheckList(kList);
+  auto& list = form_->CheckList(kLboParts);
   list.SetFocus();
   list.Clear();
   list.SetRows(partNames);
@@ -132,20 +141,20 @@ void frmPartSelect::FillPartList() {
 }
 
 void frmPartSelect::RestoreSelections() {
-  auto& list = form_->CheckList(kList);
+  auto& list = form_->CheckList(kLboParts);
   for (int i = 0; i < list.RowCount(); ++i) list.SetTicked(i, partSelected.at(static_cast<size_t>(i)));
 }
 
 void frmPartSelect::SaveSelections() {
-  auto& list = form_->CheckList(kList);
+  auto& list = form_->CheckList(kLboParts);
   for (int i = 0; i < list.RowCount(); ++i) partSelected.at(static_cast<size_t>(i)) = list.Ticked(i);
 }
 
 void frmPartSelect::PrepareDialog() {
   // The steps written to the hidden box mark how far preparation got; the
   // enable toggle makes the list repaint every row with its tick.
-  auto& step = form_->TextBox("txtU");
-  auto& list = form_->CheckList(kList);
+  auto& step = form_->TextBox(kTxtU);
+  auto& list = form_->CheckList(kLboParts);
   step.SetText("1");
   list.SetEnabled(false);
   step.SetText("2");
@@ -156,9 +165,9 @@ void frmPartSelect::PrepareDialog() {
 }
 
 void frmPartSelect::chkNameStyle_Change() {
-  auto& style = form_->CheckBox("chkNameStyle");
+  auto& style = form_->CheckBox(kChkNameStyle);
   style.SetCaption(std::string(style.Value() ? kLongNamesCaption : kShortNamesCaption));
-  auto& list = form_->CheckList(kList);
+  auto& list = form_->CheckList(kLboParts);
   if (list.RowCount() == 0) return;
   SaveSelections();
   list.Clear();
@@ -207,7 +216,7 @@ void frmPartSelect::cmdOK_Click() {
 }
 
 void frmPartSelect::SetAllTicks(bool ticked) {
-  auto& list = form_->CheckList(kList);
+  auto& list = form_->CheckList(kLboParts);
   for (int i = 0; i < list.RowCount(); ++i) list.SetTicked(i, ticked);
 }
 
@@ -216,25 +225,25 @@ void frmPartSelect::cmdDeselectAll_Click() { SetAllTicks(false); }
 void frmPartSelect::lblWebLink_Click() { openMakerWebPage_(); }
 
 void frmPartSelect::Click(std::string_view control) {
-  if (control == "cmdOK") {
+  if (control == kCmdOK) {
     cmdOK_Click();
-  } else if (control == "cmdCancel") {
+  } else if (control == kCmdCancel) {
     cmdCancel_Click();
-  } else if (control == "cmdSelectAll") {
+  } else if (control == kCmdSelectAll) {
     cmdSelectAll_Click();
-  } else if (control == "cmdDeselectAll") {
+  } else if (control == kCmdDeselectAll) {
     cmdDeselectAll_Click();
-  } else if (control == "lblWebLink") {
+  } else if (control == kLblWebLink) {
     lblWebLink_Click();
-  } else if (control == "cmdBreak") {
+  } else if (control == kCmdBreak) {
     cmdBreak_Click();
   }
 }
 
 void frmPartSelect::Change(std::string_view control) {
-  if (control == "chkNameStyle") {
+  if (control == kChkNameStyle) {
     chkNameStyle_Change();
-  } else if (control == "lboParts") {
+  } else if (control == kLboParts) {
     lboParts_Change();
   }
 }

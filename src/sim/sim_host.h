@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "addin/host.h"
+#include "addin/host_operations.h"
 #include "addin/toolkit.h"
 
 namespace ponderix::sim {
@@ -32,7 +33,7 @@ struct SimDocument {
   bool modified = false;
 };
 
-// Makes `call` (a contract operation's name) fail, for every document or for one path.
+// Makes `call` (one of kContractOperations) fail, for every document or for one path.
 struct SimFailure {
   std::string call;
   std::optional<std::string> path;
@@ -77,35 +78,6 @@ struct Event {
 };
 
 std::string_view EventKindName(Event::Kind kind);
-
-// The contract operations a scene can make fail.
-inline constexpr std::string_view kContractOperations[] = {"GetApplication",
-                                                           "GetActiveDocument",
-                                                           "ShowUserMessage",
-                                                           "OpenDocument",
-                                                           "ActivateDocument",
-                                                           "ListDependencies",
-                                                           "EnumerateDocuments",
-                                                           "Reset",
-                                                           "Next",
-                                                           "RegisterCallbackTarget",
-                                                           "LocalizedMenuName",
-                                                           "AddMenuCommand",
-                                                           "RemoveMenuEntry",
-                                                           "MainFrame",
-                                                           "MenuItemCount",
-                                                           "GetPathName",
-                                                           "GetType",
-                                                           "SelectionManager",
-                                                           "GetUserUnit",
-                                                           "UnitCode",
-                                                           "GetUserPreferenceDoubleValue",
-                                                           "SetUserPreferenceDoubleValue",
-                                                           "Visible",
-                                                           "SetVisible",
-                                                           "SelectedObjectCount",
-                                                           "SelectedObjectComponent",
-                                                           "ComponentDocument"};
 
 // The outcome of choosing a menu command.
 struct CommandOutcome {

@@ -33,61 +33,8 @@ using Type = HostObjectType;
 using Kind = MemberKind;
 using Call = HostCall;
 
-// The host's members as its API help documents them. AddMenuItem2 takes seven
-// arguments (the bitmap path arrived only with AddMenuItem3); ActivateDoc2 is
-// the one that takes (name, silent, errors) as the contract does. Hosts before
-// 2015 lack SetAddinCallbackInfo2 (64-bit handle), and older ones
-// GetSelectedObjectsComponent4 and 3 (GetSelectedObjectsComponent2 takes the
-// index only).
-constexpr std::array<HostMember, static_cast<size_t>(Call::kCount)> kMembers = {{
-    {Call::kActiveDoc, "GetActiveDocument", Type::kApplication, L"ActiveDoc", Kind::kPropertyGet, 0},
-    {Call::kSendMsgToUser2, "ShowUserMessage", Type::kApplication, L"SendMsgToUser2", Kind::kMethod, 3},
-    {Call::kOpenDoc6, "OpenDocument", Type::kApplication, L"OpenDoc6", Kind::kMethod, 6},
-    {Call::kActivateDoc2, "ActivateDocument", Type::kApplication, L"ActivateDoc2", Kind::kMethod, 3},
-    {Call::kGetDocumentDependencies2, "ListDependencies", Type::kApplication, L"GetDocumentDependencies2",
-     Kind::kMethod, 4},
-    {Call::kGetFirstDocument, "Reset", Type::kApplication, L"GetFirstDocument", Kind::kMethod, 0},
-    {Call::kGetNext, "Next", Type::kDocument, L"GetNext", Kind::kMethod, 0},
-    {Call::kSetAddinCallbackInfo2, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo2",
-     Kind::kMethod, 3, Call::kSetAddinCallbackInfo},
-    {Call::kSetAddinCallbackInfo, "RegisterCallbackTarget", Type::kApplication, L"SetAddinCallbackInfo",
-     Kind::kMethod, 3},
-    {Call::kGetLocalizedMenuName, "LocalizedMenuName", Type::kApplication, L"GetLocalizedMenuName",
-     Kind::kMethod, 1},
-    {Call::kAddMenuItem2, "AddMenuCommand", Type::kApplication, L"AddMenuItem2", Kind::kMethod, 7},
-    {Call::kRemoveMenu, "RemoveMenuEntry", Type::kApplication, L"RemoveMenu", Kind::kMethod, 3},
-    {Call::kFrame, "MainFrame", Type::kApplication, L"Frame", Kind::kMethod, 0},
-    {Call::kGetSubMenuCount, "MenuItemCount", Type::kFrame, L"GetSubMenuCount", Kind::kMethod, 2},
-    {Call::kGetPathName, "GetPathName", Type::kDocument, L"GetPathName", Kind::kMethod, 0},
-    {Call::kGetType, "GetType", Type::kDocument, L"GetType", Kind::kMethod, 0},
-    {Call::kSelectionManager, "SelectionManager", Type::kDocument, L"SelectionManager", Kind::kPropertyGet,
-     0},
-    {Call::kGetUserUnit, "GetUserUnit", Type::kDocument, L"GetUserUnit", Kind::kMethod, 1},
-    {Call::kSpecificUnitType, "UnitCode", Type::kUserUnit, L"SpecificUnitType", Kind::kPropertyGet, 0},
-    {Call::kGetUserPreferenceDoubleValue, "GetUserPreferenceDoubleValue", Type::kDocument,
-     L"GetUserPreferenceDoubleValue", Kind::kMethod, 1},
-    {Call::kSetUserPreferenceDoubleValue, "SetUserPreferenceDoubleValue", Type::kDocument,
-     L"SetUserPreferenceDoubleValue", Kind::kMethod, 2},
-    {Call::kVisibleGet, "Visible", Type::kDocument, L"Visible", Kind::kPropertyGet, 0},
-    {Call::kVisiblePut, "SetVisible", Type::kDocument, L"Visible", Kind::kPropertyPut, 1},
-    {Call::kGetSelectedObjectCount2, "SelectedObjectCount", Type::kSelectionMgr, L"GetSelectedObjectCount2",
-     Kind::kMethod, 1},
-    {Call::kGetSelectedObjectsComponent4, "SelectedObjectComponent", Type::kSelectionMgr,
-     L"GetSelectedObjectsComponent4", Kind::kMethod, 2, Call::kGetSelectedObjectsComponent3},
-    {Call::kGetSelectedObjectsComponent3, "SelectedObjectComponent", Type::kSelectionMgr,
-     L"GetSelectedObjectsComponent3", Kind::kMethod, 2, Call::kGetSelectedObjectsComponent2},
-    {Call::kGetSelectedObjectsComponent2, "SelectedObjectComponent", Type::kSelectionMgr,
-     L"GetSelectedObjectsComponent2", Kind::kMethod, 1},
-    {Call::kGetModelDoc2, "ComponentDocument", Type::kComponent, L"GetModelDoc2", Kind::kMethod, 0},
-}};
-
-constexpr bool RowsInOrder() {
-  for (size_t i = 0; i < kMembers.size(); ++i) {
-    if (static_cast<size_t>(kMembers[i].call) != i) return false;
-  }
-  return true;
-}
-static_assert(RowsInOrder(), "kMembers must be indexed by HostCall");
+// The host's members, indexed by HostCall (addin/host_operations.h).
+constexpr const auto& kMembers = kHostMembers;
 
 // The 64-bit host takes the module handle as a 64-bit integer.
 constexpr Call kRegisterCallbacks =

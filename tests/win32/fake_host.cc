@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -33,14 +34,10 @@ constexpr CLSID kFakeHostClsid = {
     0x5B1E1A52, 0x3C55, 0x4F0B, {0x9A, 0x53, 0x0D, 0x9C, 0x8F, 0x7E, 0x6A, 0x11}};
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\SldWorks.Application";
 
-enum class FakeType { kApplication, kDocument, kSelectionMgr, kComponent, kUserUnit, kFrame };
-
-constexpr WORD kMethod = DISPATCH_METHOD;
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kGetPut = DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT;
+using FakeType = HostObjectType;
 
 struct FakeMember {
-  const wchar_t* name;
+  std::wstring name;
   WORD kinds;      // the ways it may be invoked
   UINT arguments;  // for a get or a method; a put takes one
 };
@@ -50,43 +47,45 @@ struct TypeMembers {
   std::vector<FakeMember> members;
 };
 
-// The host's members as its API help gives them, per object type.
+const char* TypeName(FakeType type) {
+  switch (type) {
+    case FakeType::kApplication:
+      return "Application";
+    case FakeType::kDocument:
+      return "Document";
+    case FakeType::kSelectionMgr:
+      return "SelectionMgr";
+    case FakeType::kComponent:
+      return "Component";
+    case FakeType::kUserUnit:
+      return "UserUnit";
+    case FakeType::kFrame:
+      return "Frame";
+  }
+  return "";
+}
+
+// The host's members per object type, as the adapter's list gives them; a
+// property with a get and a put row is one member invoked both ways.
 const TypeMembers& MembersOf(FakeType type) {
-  static const std::map<FakeType, TypeMembers> members = {
-      {FakeType::kApplication,
-       {"Application",
-        {{L"ActiveDoc", kGet, 0},
-         {L"SendMsgToUser2", kMethod, 3},
-         {L"OpenDoc6", kMethod, 6},
-         {L"ActivateDoc2", kMethod, 3},
-         {L"GetDocumentDependencies2", kMethod, 4},
-         {L"GetFirstDocument", kMethod, 0},
-         {L"SetAddinCallbackInfo2", kMethod, 3},
-         {L"SetAddinCallbackInfo", kMethod, 3},
-         {L"GetLocalizedMenuName", kMethod, 1},
-         {L"AddMenuItem2", kMethod, 7},
-         {L"RemoveMenu", kMethod, 3},
-         {L"Frame", kMethod, 0}}}},
-      {FakeType::kDocument,
-       {"Document",
-        {{L"GetPathName", kMethod, 0},
-         {L"GetType", kMethod, 0},
-         {L"SelectionManager", kGet, 0},
-         {L"GetUserUnit", kMethod, 1},
-         {L"GetUserPreferenceDoubleValue", kMethod, 1},
-         {L"SetUserPreferenceDoubleValue", kMethod, 2},
-         {L"Visible", kGetPut, 0},
-         {L"GetNext", kMethod, 0}}}},
-      {FakeType::kSelectionMgr,
-       {"SelectionMgr",
-        {{L"GetSelectedObjectCount2", kMethod, 1},
-         {L"GetSelectedObjectsComponent4", kMethod, 2},
-         {L"GetSelectedObjectsComponent3", kMethod, 2},
-         {L"GetSelectedObjectsComponent2", kMethod, 1}}}},
-      {FakeType::kComponent, {"Component", {{L"GetModelDoc2", kMethod, 0}}}},
-      {FakeType::kUserUnit, {"UserUnit", {{L"SpecificUnitType", kGet, 0}}}},
-      {FakeType::kFrame, {"Frame", {{L"GetSubMenuCount", kMethod, 2}}}},
-  };
+  static const std::map<FakeType, TypeMembers> members = [] {
+    std::map<FakeType, TypeMembers> byType;
+    for (const HostMember& row : kHostMembers) {
+      if (row.name.empty()) continue;
+      TypeMembers& served = byType.try_emplace(row.type, TypeMembers{TypeName(row.type), {}}).first->second;
+      const std::wstring name(row.name);
+      auto it = std::find_if(served.members.begin(), served.members.end(),
+                             [&](const FakeMember& m) { return m.name == name; });
+      if (it == served.members.end()) it = served.members.insert(served.members.end(), {name, 0, 0});
+      if (row.kind == MemberKind::kPropertyPut) {
+        it->kinds |= DISPATCH_PROPERTYPUT;
+      } else {
+        it->kinds |= row.kind == MemberKind::kMethod ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
+        it->arguments = static_cast<UINT>(row.arguments);
+      }
+    }
+    return byType;
+  }();
   return members.at(type);
 }
 
@@ -249,7 +248,7 @@ class FakeObject final : public IDispatch {
     if (std::find(missing.begin(), missing.end(), std::wstring(names[0])) != missing.end())
       return DISP_E_UNKNOWNNAME;
     for (size_t m = 0; m < type.members.size(); ++m) {
-      if (_wcsicmp(type.members[m].name, names[0]) == 0) {
+      if (_wcsicmp(type.members[m].name.c_str(), names[0]) == 0) {
         ids[0] = kFirstDispid + static_cast<DISPID>(m);
         return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
       }

@@ -82,7 +82,7 @@ struct DensityForm {
     events.form = form.get();
     auto& mats = form->DropDown("cboComMats");
     int i = 0;
-    for (const auto name : kComMatNames) mats.AddItem(std::string(name), i++);
+    for (const auto& mat : kComMats) mats.AddItem(std::string(mat.name), i++);
     auto& units = form->DropDown("cboDensUnits");
     i = 0;
     for (const auto name : kDensUnitNames) units.AddItem(std::string(name), i++);
