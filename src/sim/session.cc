@@ -18,9 +18,9 @@ constexpr int32_t kCookie = 1;
 
 // The command is offered in the menu of the active document's type; with no
 // assembly active, the part menu stands in for it.
-int CommandDocType(const SimHost& host, const Scene& scene) {
-  if (scene.active) {
-    if (const SimDocument* doc = host.FindDocument(*scene.active); doc && doc->type == kDocTypeAssembly) {
+int CommandDocType(const SimHost& host) {
+  if (const std::optional<std::string>& active = host.scene().active) {
+    if (const SimDocument* doc = host.FindDocument(*active); doc && doc->type == kDocTypeAssembly) {
       return kDocTypeAssembly;
     }
   }
@@ -105,13 +105,24 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
-SessionResult RunSession(const Scene& scene, ActionSource& actions,
+SessionResult RunSession(Scene scene, ActionSource& actions,
                          const std::function<void(const Event&)>& onEvent) {
-  SimHost host(scene);
+  // What the summary compares with; the host takes the scene itself.
+  struct Before {
+    double density;
+    bool open;
+    bool visible;
+  };
+  std::vector<Before> before;
+  before.reserve(scene.documents.size());
+  for (const SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
+  std::string decimalSeparator = scene.decimalSeparator;
+  SimHost host(std::move(scene));
+  host.LogDocumentIndexes();
   if (onEvent) host.Observe(onEvent);
   SimShell shell(host);
   WatchedSource watched(actions);
-  HeadlessToolkit toolkit(host, watched, scene.decimalSeparator);
+  HeadlessToolkit toolkit(host, watched, std::move(decimalSeparator));
   SessionResult result;
   {
     Ponderix1 module(Platform{host, toolkit, shell});
@@ -121,7 +132,7 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
     try {
       connection.SwAddin_ConnectToSW(host.GetApplication(kHostProgId), kCookie);
       result.menu = host.Menu();
-      result.commandDocType = CommandDocType(host, scene);
+      result.commandDocType = CommandDocType(host);
       const CommandOutcome outcome = host.ChooseCommand(result.commandDocType, kRunCallback);
       if (toolkit.scriptError()) throw *toolkit.scriptError();
       if (!outcome.result.ok) result.failure = outcome.result.error;
@@ -136,17 +147,18 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
     SetOutcome(result, host, module.state, watched.lastForm);
   }
   result.messages = host.messages();
-  result.documents.reserve(host.scene().documents.size());
-  for (size_t i = 0; i < host.scene().documents.size(); ++i) {
-    const SimDocument& d = host.scene().documents[i];
-    const SimDocument& was = scene.documents[i];
-    result.documents.push_back(
-        {d.path, d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
-  }
-  result.active = host.scene().active;
   result.heldReferences = host.HeldReferences();
   result.events = host.TakeEvents();
   result.snapshots = toolkit.snapshots();
+  Scene after = host.TakeScene();
+  result.active = std::move(after.active);
+  result.documents.reserve(after.documents.size());
+  for (size_t i = 0; i < after.documents.size(); ++i) {
+    SimDocument& d = after.documents[i];
+    const Before& was = before[i];
+    result.documents.push_back(
+        {std::move(d.path), d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
+  }
   return result;
 }
 

@@ -23,6 +23,7 @@ struct SimState {
   std::vector<MenuEntry> menu;
   CallbackTarget* callbackTarget = nullptr;
   int held = 0;
+  bool byIndex = false;
 
   SimDocument* Find(std::string_view path) {
     const auto it = byPath.find(path);
@@ -47,10 +48,20 @@ struct SimState {
     if (observer) observer(events.back());
   }
 
+  void LogDocument(Event::Kind kind, const SimDocument& doc, double density, bool visible) {
+    if (!byIndex) {
+      Log({kind, doc.path, "", density, visible});
+      return;
+    }
+    const auto index = static_cast<uint32_t>(&doc - scene.documents.data());
+    events.push_back({kind, "", "", density, visible, index});
+    if (observer) observer({kind, doc.path, "", density, visible, index});
+  }
+
   void SetVisible(SimDocument& doc, bool visible) {
     if (doc.visible == visible) return;
     doc.visible = visible;
-    Log({Event::Kind::kVisible, doc.path, "", 0, visible});
+    LogDocument(Event::Kind::kVisible, doc, 0, visible);
   }
 
   void AddMenuEntry(MenuEntry entry) {
@@ -174,7 +185,7 @@ class SimDocumentRef : public Document {
     SimDocument& d = doc();
     d.density = value;
     d.modified = true;
-    state_->Log({Event::Kind::kDensity, path_, "", value, false});
+    state_->LogDocument(Event::Kind::kDensity, d, value, false);
     return true;
   }
   bool Visible() override {
@@ -275,7 +286,7 @@ class SimApplication : public Application {
       // A newly opened document gets a window of its own.
       doc->open = true;
       doc->visible = true;
-      state_->Log({Event::Kind::kOpen, path, "", 0, true});
+      state_->LogDocument(Event::Kind::kOpen, *doc, 0, true);
     }
     return HandDocument(state_, *doc);
   }
@@ -289,7 +300,7 @@ class SimApplication : public Application {
       return nullptr;
     }
     state_->scene.active = path;
-    state_->Log({Event::Kind::kActivate, path, "", 0, false});
+    state_->LogDocument(Event::Kind::kActivate, *doc, 0, false);
     // Activation shows the document's window.
     state_->SetVisible(*doc, true);
     return HandDocument(state_, *doc);
@@ -446,6 +457,13 @@ const std::vector<Message>& SimHost::messages() const { return state_->messages;
 const std::vector<Event>& SimHost::events() const { return state_->events; }
 
 std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
+
+void SimHost::LogDocumentIndexes() { state_->byIndex = true; }
+
+Scene SimHost::TakeScene() {
+  state_->byPath.clear();  // its views point into the documents handed over
+  return std::exchange(state_->scene, {});
+}
 
 std::vector<MenuEntry> SimHost::Menu() const { return state_->menu; }
 

@@ -625,6 +625,8 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
   w.Key("heldReferences").Int(result.heldReferences);
   w.Key("events").BeginArray();
   for (const Event& e : result.events) {
+    const std::string& path =
+        e.document == Event::kNoDocument ? e.path : result.documents.at(e.document).path;
     w.BeginObject();
     w.Key("kind").String(EventKindName(e.kind));
     switch (e.kind) {
@@ -634,18 +636,18 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
         break;
       case Event::Kind::kOpen:
       case Event::Kind::kActivate:
-        w.Key("path").String(e.path);
+        w.Key("path").String(path);
         break;
       case Event::Kind::kVisible:
-        w.Key("path").String(e.path);
+        w.Key("path").String(path);
         w.Key("visible").Bool(e.visible);
         break;
       case Event::Kind::kDensity:
-        w.Key("path").String(e.path);
+        w.Key("path").String(path);
         w.Key("density").Double(e.density);
         break;
       case Event::Kind::kWebPage:
-        w.Key("address").String(e.path);
+        w.Key("address").String(path);
         break;
     }
     w.EndObject();

@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
     std::function<void(const ponderix::sim::Event&)> onEvent;
     if (terminal || trace)
       onEvent = [](const ponderix::sim::Event& e) { ponderix::sim::PrintEvent(std::cerr, e); };
-    result = ponderix::sim::RunSession(scene, actions ? *actions : *script, onEvent);
+    result = ponderix::sim::RunSession(std::move(scene), actions ? *actions : *script, onEvent);
   } catch (const ScriptError& e) {
     if (terminal && terminal->quit()) {
       std::cerr << "ponderix-sim: left before the run ended; no density was written\n";
