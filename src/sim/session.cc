@@ -164,11 +164,23 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
 
 namespace {
 
-void PrintDocument(std::ostream& out, const DocumentState& d) {
-  out << "  " << Printable(d.path) << "\n    density " << Density(d.densityBefore) << " -> "
-      << Density(d.density) << " kg/m^3" << (d.modified ? " (modified)" : "") << "; "
-      << (d.open ? "open" : "not open") << ", " << (d.visible ? "visible" : "hidden")
-      << (d.openBefore != d.open ? " (opened by the run)" : "") << "\n";
+// Appended to a string rather than a stream: a large run lists two lines for
+// each of hundreds of thousands of documents.
+void PrintDocument(std::string& out, const DocumentState& d) {
+  out += "  ";
+  out += Printable(d.path);
+  out += "\n    density ";
+  out += Density(d.densityBefore);
+  out += " -> ";
+  out += Density(d.density);
+  out += " kg/m^3";
+  out += d.modified ? " (modified)" : "";
+  out += "; ";
+  out += d.open ? "open" : "not open";
+  out += ", ";
+  out += d.visible ? "visible" : "hidden";
+  out += d.openBefore != d.open ? " (opened by the run)" : "";
+  out += "\n";
 }
 
 void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
@@ -181,8 +193,9 @@ void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
 }  // namespace
 
 std::string Summarize(const SessionResult& result, bool verbose) {
-  std::ostringstream out;
-  out << Printable(result.outcomeLine) << "\n";
+  // The documents go straight into the text, which may run to hundreds of
+  // megabytes; the rest through a stream.
+  std::string text = Printable(result.outcomeLine) + "\n";
   std::vector<const DocumentState*> changed;
   for (const DocumentState& d : result.documents) {
     const bool sameDensity =
@@ -191,12 +204,13 @@ std::string Summarize(const SessionResult& result, bool verbose) {
       changed.push_back(&d);
   }
   const size_t unchanged = result.documents.size() - changed.size();
+  std::ostringstream out;
   if (verbose) {
-    out << "Documents:\n";
-    for (const DocumentState& d : result.documents) PrintDocument(out, d);
+    text += "Documents:\n";
+    for (const DocumentState& d : result.documents) PrintDocument(text, d);
   } else {
-    if (!changed.empty()) out << "Changed:\n";
-    for (const DocumentState* d : changed) PrintDocument(out, *d);
+    if (!changed.empty()) text += "Changed:\n";
+    for (const DocumentState* d : changed) PrintDocument(text, *d);
     if (unchanged > 0) {
       out << (unchanged == 1 ? "1 document" : std::to_string(unchanged) + " documents")
           << (changed.empty() ? "" : " more") << " unchanged (--verbose lists "
@@ -220,7 +234,8 @@ std::string Summarize(const SessionResult& result, bool verbose) {
     out << "Menu after disconnect:" << (result.menuAfterDisconnect.empty() ? " (empty)" : "") << "\n";
     PrintMenu(out, result.menuAfterDisconnect);
   }
-  return out.str();
+  text += out.str();
+  return text;
 }
 
 }  // namespace ponderix::sim
