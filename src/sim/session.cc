@@ -18,9 +18,9 @@ constexpr int32_t kCookie = 1;
 
 // The command is offered in the menu of the active document's type; with no
 // assembly active, the part menu stands in for it.
-int CommandDocType(const SimHost& host, const Scene& scene) {
-  if (scene.active) {
-    if (const SimDocument* doc = host.FindDocument(*scene.active); doc && doc->type == kDocTypeAssembly) {
+int CommandDocType(const SimHost& host) {
+  if (const std::optional<std::string>& active = host.scene().active) {
+    if (const SimDocument* doc = host.FindDocument(*active); doc && doc->type == kDocTypeAssembly) {
       return kDocTypeAssembly;
     }
   }
@@ -105,13 +105,24 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
-SessionResult RunSession(const Scene& scene, ActionSource& actions,
+SessionResult RunSession(Scene scene, ActionSource& actions,
                          const std::function<void(const Event&)>& onEvent) {
-  SimHost host(scene);
+  // What the summary compares with; the host takes the scene itself.
+  struct Before {
+    double density;
+    bool open;
+    bool visible;
+  };
+  std::vector<Before> before;
+  before.reserve(scene.documents.size());
+  for (const SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
+  std::string decimalSeparator = scene.decimalSeparator;
+  SimHost host(std::move(scene));
+  host.LogDocumentIndexes();
   if (onEvent) host.Observe(onEvent);
   SimShell shell(host);
   WatchedSource watched(actions);
-  HeadlessToolkit toolkit(host, watched, scene.decimalSeparator);
+  HeadlessToolkit toolkit(host, watched, std::move(decimalSeparator));
   SessionResult result;
   {
     Ponderix1 module(Platform{host, toolkit, shell});
@@ -121,7 +132,7 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
     try {
       connection.SwAddin_ConnectToSW(host.GetApplication(kHostProgId), kCookie);
       result.menu = host.Menu();
-      result.commandDocType = CommandDocType(host, scene);
+      result.commandDocType = CommandDocType(host);
       const CommandOutcome outcome = host.ChooseCommand(result.commandDocType, kRunCallback);
       if (toolkit.scriptError()) throw *toolkit.scriptError();
       if (!outcome.result.ok) result.failure = outcome.result.error;
@@ -136,27 +147,40 @@ SessionResult RunSession(const Scene& scene, ActionSource& actions,
     SetOutcome(result, host, module.state, watched.lastForm);
   }
   result.messages = host.messages();
-  result.documents.reserve(host.scene().documents.size());
-  for (size_t i = 0; i < host.scene().documents.size(); ++i) {
-    const SimDocument& d = host.scene().documents[i];
-    const SimDocument& was = scene.documents[i];
-    result.documents.push_back(
-        {d.path, d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
-  }
-  result.active = host.scene().active;
   result.heldReferences = host.HeldReferences();
   result.events = host.TakeEvents();
   result.snapshots = toolkit.snapshots();
+  Scene after = host.TakeScene();
+  result.active = std::move(after.active);
+  result.documents.reserve(after.documents.size());
+  for (size_t i = 0; i < after.documents.size(); ++i) {
+    SimDocument& d = after.documents[i];
+    const Before& was = before[i];
+    result.documents.push_back(
+        {std::move(d.path), d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
+  }
   return result;
 }
 
 namespace {
 
-void PrintDocument(std::ostream& out, const DocumentState& d) {
-  out << "  " << Printable(d.path) << "\n    density " << Density(d.densityBefore) << " -> "
-      << Density(d.density) << " kg/m^3" << (d.modified ? " (modified)" : "") << "; "
-      << (d.open ? "open" : "not open") << ", " << (d.visible ? "visible" : "hidden")
-      << (d.openBefore != d.open ? " (opened by the run)" : "") << "\n";
+// Appended to a string rather than a stream: a large run lists two lines for
+// each of hundreds of thousands of documents.
+void PrintDocument(std::string& out, const DocumentState& d) {
+  out += "  ";
+  out += Printable(d.path);
+  out += "\n    density ";
+  out += Density(d.densityBefore);
+  out += " -> ";
+  out += Density(d.density);
+  out += " kg/m^3";
+  out += d.modified ? " (modified)" : "";
+  out += "; ";
+  out += d.open ? "open" : "not open";
+  out += ", ";
+  out += d.visible ? "visible" : "hidden";
+  out += d.openBefore != d.open ? " (opened by the run)" : "";
+  out += "\n";
 }
 
 void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
@@ -169,8 +193,9 @@ void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
 }  // namespace
 
 std::string Summarize(const SessionResult& result, bool verbose) {
-  std::ostringstream out;
-  out << Printable(result.outcomeLine) << "\n";
+  // The documents go straight into the text, which may run to hundreds of
+  // megabytes; the rest through a stream.
+  std::string text = Printable(result.outcomeLine) + "\n";
   std::vector<const DocumentState*> changed;
   for (const DocumentState& d : result.documents) {
     const bool sameDensity =
@@ -179,12 +204,13 @@ std::string Summarize(const SessionResult& result, bool verbose) {
       changed.push_back(&d);
   }
   const size_t unchanged = result.documents.size() - changed.size();
+  std::ostringstream out;
   if (verbose) {
-    out << "Documents:\n";
-    for (const DocumentState& d : result.documents) PrintDocument(out, d);
+    text += "Documents:\n";
+    for (const DocumentState& d : result.documents) PrintDocument(text, d);
   } else {
-    if (!changed.empty()) out << "Changed:\n";
-    for (const DocumentState* d : changed) PrintDocument(out, *d);
+    if (!changed.empty()) text += "Changed:\n";
+    for (const DocumentState* d : changed) PrintDocument(text, *d);
     if (unchanged > 0) {
       out << (unchanged == 1 ? "1 document" : std::to_string(unchanged) + " documents")
           << (changed.empty() ? "" : " more") << " unchanged (--verbose lists "
@@ -208,7 +234,8 @@ std::string Summarize(const SessionResult& result, bool verbose) {
     out << "Menu after disconnect:" << (result.menuAfterDisconnect.empty() ? " (empty)" : "") << "\n";
     PrintMenu(out, result.menuAfterDisconnect);
   }
-  return out.str();
+  text += out.str();
+  return text;
 }
 
 }  // namespace ponderix::sim

@@ -36,6 +36,7 @@ struct SessionResult {
   std::optional<std::string> active;
   std::optional<std::string> failure;  // the host call's failure text, when the run failed
   int heldReferences = 0;
+  // Events about a document name it by its index in `documents`.
   std::vector<Event> events;
   std::vector<FormSnapshot> snapshots;
   std::vector<MenuEntry> menu;
@@ -44,10 +45,10 @@ struct SessionResult {
   int formsLoadedAfterRun = 0;
 };
 
-// Runs one session on a copy of `scene`. Throws ScriptError when an action
+// Runs one session on `scene`. Throws ScriptError when an action
 // cannot be carried out or the actions end while a form is shown.
 // `onEvent`, when given, sees every host event as it happens.
-SessionResult RunSession(const Scene& scene, ActionSource& actions,
+SessionResult RunSession(Scene scene, ActionSource& actions,
                          const std::function<void(const Event&)>& onEvent = {});
 
 // The readable summary ponderix-sim prints: the outcome, the documents the

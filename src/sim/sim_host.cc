@@ -1,8 +1,8 @@
 #include "sim/sim_host.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
-#include <unordered_map>
 #include <utility>
 
 namespace ponderix::sim {
@@ -11,22 +11,74 @@ namespace {
 
 constexpr int32_t kFileNotFound = 2;  // the host's error code for an unknown file
 
+// The documents by path, by open addressing over their indexes: no node to
+// allocate per document, and a look-up touches one slot and one path. A scene
+// may hold a million documents, and the add-in looks each up several times.
+class PathIndex {
+ public:
+  // Indexes `docs`, whose paths never change once the scene is set. Gives
+  // the first document whose path an earlier one has, or nothing.
+  const SimDocument* Build(const std::vector<SimDocument>& docs) {
+    docs_ = &docs;
+    size_t capacity = 16;
+    while (capacity < docs.size() * 2) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+    for (size_t i = 0; i < docs.size(); ++i) {
+      const size_t hash = std::hash<std::string_view>{}(docs[i].path);
+      Slot& slot = slots_[Probe(docs[i].path, hash)];
+      if (slot.index != kEmpty) return &docs[i];
+      slot = {hash, static_cast<uint32_t>(i)};
+    }
+    return nullptr;
+  }
+  void Clear() {
+    docs_ = nullptr;
+    std::vector<Slot>().swap(slots_);
+  }
+  // The index of the document at `path`, or nothing.
+  std::optional<size_t> Find(std::string_view path) const {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[Probe(path, std::hash<std::string_view>{}(path))];
+    if (slot.index == kEmpty) return std::nullopt;
+    return slot.index;
+  }
+
+ private:
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  struct Slot {
+    size_t hash = 0;
+    uint32_t index = kEmpty;
+  };
+
+  // The slot that holds `path`, else the empty one where it would go.
+  size_t Probe(std::string_view path, size_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const Slot& slot = slots_[at];
+      if (slot.index == kEmpty || (slot.hash == hash && (*docs_)[slot.index].path == path)) return at;
+    }
+  }
+
+  const std::vector<SimDocument>* docs_ = nullptr;
+  std::vector<Slot> slots_;
+};
+
 }  // namespace
 
 struct SimState {
   Scene scene;
-  // Views of the documents' paths, which never change once the scene is set.
-  std::unordered_map<std::string_view, size_t> byPath;
+  PathIndex byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
   std::function<void(const Event&)> observer;
   std::vector<MenuEntry> menu;
   CallbackTarget* callbackTarget = nullptr;
   int held = 0;
+  bool byIndex = false;
 
   SimDocument* Find(std::string_view path) {
-    const auto it = byPath.find(path);
-    return it == byPath.end() ? nullptr : &scene.documents[it->second];
+    const std::optional<size_t> index = byPath.Find(path);
+    return index ? &scene.documents[*index] : nullptr;
   }
 
   // Throws the injected failure of `call`, if any applies to `path`. A call
@@ -47,10 +99,20 @@ struct SimState {
     if (observer) observer(events.back());
   }
 
+  void LogDocument(Event::Kind kind, const SimDocument& doc, double density, bool visible) {
+    if (!byIndex) {
+      Log({kind, doc.path, "", density, visible});
+      return;
+    }
+    const auto index = static_cast<uint32_t>(&doc - scene.documents.data());
+    events.push_back({kind, "", "", density, visible, index});
+    if (observer) observer({kind, doc.path, "", density, visible, index});
+  }
+
   void SetVisible(SimDocument& doc, bool visible) {
     if (doc.visible == visible) return;
     doc.visible = visible;
-    Log({Event::Kind::kVisible, doc.path, "", 0, visible});
+    LogDocument(Event::Kind::kVisible, doc, 0, visible);
   }
 
   void AddMenuEntry(MenuEntry entry) {
@@ -174,7 +236,7 @@ class SimDocumentRef : public Document {
     SimDocument& d = doc();
     d.density = value;
     d.modified = true;
-    state_->Log({Event::Kind::kDensity, path_, "", value, false});
+    state_->LogDocument(Event::Kind::kDensity, d, value, false);
     return true;
   }
   bool Visible() override {
@@ -275,7 +337,7 @@ class SimApplication : public Application {
       // A newly opened document gets a window of its own.
       doc->open = true;
       doc->visible = true;
-      state_->Log({Event::Kind::kOpen, path, "", 0, true});
+      state_->LogDocument(Event::Kind::kOpen, *doc, 0, true);
     }
     return HandDocument(state_, *doc);
   }
@@ -289,7 +351,7 @@ class SimApplication : public Application {
       return nullptr;
     }
     state_->scene.active = path;
-    state_->Log({Event::Kind::kActivate, path, "", 0, false});
+    state_->LogDocument(Event::Kind::kActivate, *doc, 0, false);
     // Activation shows the document's window.
     state_->SetVisible(*doc, true);
     return HandDocument(state_, *doc);
@@ -381,12 +443,8 @@ std::string_view EventKindName(Event::Kind kind) {
 
 SimHost::SimHost(Scene scene) : state_(std::make_shared<SimState>()) {
   state_->scene = std::move(scene);
-  auto& docs = state_->scene.documents;
-  state_->byPath.reserve(docs.size());
-  for (size_t i = 0; i < docs.size(); ++i) {
-    if (!state_->byPath.emplace(docs[i].path, i).second) {
-      throw std::invalid_argument("the scene lists the document " + docs[i].path + " twice");
-    }
+  if (const SimDocument* twice = state_->byPath.Build(state_->scene.documents)) {
+    throw std::invalid_argument("the scene lists the document " + twice->path + " twice");
   }
   for (const MenuEntry& e : state_->scene.menu) {
     state_->AddSubMenus(e.docType, e.path);
@@ -446,6 +504,18 @@ const std::vector<Message>& SimHost::messages() const { return state_->messages;
 const std::vector<Event>& SimHost::events() const { return state_->events; }
 
 std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
+
+void SimHost::LogDocumentIndexes() {
+  state_->byIndex = true;
+  // Room for a run that activates, shows, writes and hides every document,
+  // so that a long log is not moved as it grows; untouched room costs no memory.
+  state_->events.reserve(state_->events.size() + 4 * state_->scene.documents.size() + 64);
+}
+
+Scene SimHost::TakeScene() {
+  state_->byPath.Clear();  // it reads the paths of the documents handed over
+  return std::exchange(state_->scene, {});
+}
 
 std::vector<MenuEntry> SimHost::Menu() const { return state_->menu; }
 

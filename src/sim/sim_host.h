@@ -75,6 +75,10 @@ struct Event {
   std::string text;  // a message's text
   double density = 0;
   bool visible = false;
+  // The document's place in the scene instead of its path, in a host that
+  // logs by index (LogDocumentIndexes); kNoDocument otherwise.
+  uint32_t document = kNoDocument;
+  static constexpr uint32_t kNoDocument = UINT32_MAX;
 };
 
 std::string_view EventKindName(Event::Kind kind);
@@ -115,6 +119,13 @@ class SimHost : public HostConnector {
   const std::vector<Event>& events() const;
   // Hands the log over and leaves it empty, for a caller done with the host.
   std::vector<Event> TakeEvents();
+  // From now on logs an event about a document with the document's index in
+  // the scene and no copy of its path, for a caller that reads the paths from
+  // the scene: a large run logs millions of such events. An observer still
+  // sees the path.
+  void LogDocumentIndexes();
+  // Hands the scene over, for a caller done with the host.
+  Scene TakeScene();
   // Menu items and sub-menus, in the order they were installed.
   std::vector<MenuEntry> Menu() const;
   // References handed to the add-in and not yet released.

@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "sim/session.h"
 #include "sim/sim_host.h"
@@ -17,7 +18,7 @@ class InputError : public std::runtime_error {
 };
 
 // Parses and checks a scene. Throws InputError naming `fileName` and the line.
-Scene ParseScene(const std::string& text, const std::string& fileName);
+Scene ParseScene(std::string_view text, const std::string& fileName);
 
 // The result document, indented.
 std::string ResultJson(const SessionResult& result);

@@ -8,6 +8,7 @@
 // bad input, or a result that could not be written.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __GLIBC__
@@ -16,6 +17,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -47,30 +49,83 @@ Example:
 
 Scenes, scripts and results are described in docs/simulator.md.)";
 
-// Reads a whole file, "-" meaning standard input. Empty when it was read,
-// else the system's reason.
-std::string ReadFile(const std::string& path, std::string& text) {
-  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
+// Reads what is left of `fd` into `text`. Empty when it was read, else the
+// system's reason.
+std::string ReadAll(int fd, std::string& text) {
   // One allocation for a regular file: a scene may run to hundreds of megabytes.
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) text.reserve(static_cast<size_t>(status.st_size));
-  std::string reason;
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) {
       text.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {
-      break;
+      return {};
     } else if (errno != EINTR) {
-      reason = std::strerror(errno);
-      break;
+      return std::strerror(errno);
     }
   }
+}
+
+// Reads a whole file, "-" meaning standard input. Empty when it was read,
+// else the system's reason.
+std::string ReadFile(const std::string& path, std::string& text) {
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::string reason = ReadAll(fd, text);
   if (fd != STDIN_FILENO) close(fd);
   return reason;
 }
+
+// The scene's text. A regular file is mapped instead of read: a scene may run
+// to hundreds of megabytes, which reading copies into fresh memory, and on a
+// virtual machine faulting that memory in costs as much as parsing it.
+class SceneText {
+ public:
+  explicit SceneText(std::string text) : text_(std::move(text)) {}
+  SceneText(const SceneText&) = delete;
+  SceneText& operator=(const SceneText&) = delete;
+  ~SceneText() { Release(); }
+
+  // Empty when it was read, else the system's reason.
+  std::string Load(const std::string& path) {
+    text_.clear();
+    if (path == "-") return ReadAll(STDIN_FILENO, text_);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+      const auto size = static_cast<size_t>(status.st_size);
+      void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (at != MAP_FAILED) {
+        close(fd);
+        map_ = at;
+        size_ = size;
+        return {};
+      }
+    }
+    std::string reason = ReadAll(fd, text_);
+    close(fd);
+    return reason;
+  }
+
+  std::string_view view() const {
+    return map_ ? std::string_view(static_cast<const char*>(map_), size_) : std::string_view(text_);
+  }
+
+  // Frees the text once it is parsed.
+  void Release() {
+    if (map_) munmap(map_, size_);
+    map_ = nullptr;
+    std::string().swap(text_);
+  }
+
+ private:
+  std::string text_;
+  void* map_ = nullptr;
+  size_t size_ = 0;
+};
 
 // Rows of a long list shown at the terminal: what the screen holds beside
 // the rest of the form and the prompt.
@@ -100,10 +155,29 @@ std::string ParserMessage(std::string message, int argc, char** argv) {
   return ponderix::sim::Printable(message);
 }
 
+#ifdef __GLIBC__
+// Starts the program again with glibc told to back its heap with transparent
+// huge pages, a tunable it reads only at start. A large scene touches more
+// than a million pages of 4 KiB, and on a virtual machine each first touch
+// costs microseconds: a quarter of the run at 1,000,000 dependencies. Returns
+// only when the tunable is set already (by us or the caller) or the start
+// failed, in which case the program runs on, slower.
+void StartWithHugePages(char** argv) {
+  constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
+  const char* tunables = std::getenv("GLIBC_TUNABLES");
+  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
+  const std::string value =
+      tunables != nullptr && *tunables != '\0' ? std::string(tunables) + ":" + kTunable : kTunable;
+  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
+  execv("/proc/self/exe", argv);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef __GLIBC__
+  StartWithHugePages(argv);
   // A large scene allocates and frees hundreds of megabytes in steps: keep
   // freed memory for the next step rather than hand it back and fault it in
   // again, which costs as much as the work itself on a virtual machine.
@@ -145,25 +219,24 @@ int main(int argc, char** argv) {
     return kBadInput;
   }
 
-  std::string sceneText = ponderix::sim::kExampleScene;
+  SceneText sceneText(ponderix::sim::kExampleScene);
   const std::string sceneName = scenePath.empty()  ? "bundled example scene"
                                 : scenePath == "-" ? "standard input"
                                                    : Shown(scenePath);
   if (!scenePath.empty()) {
-    sceneText.clear();
-    if (const std::string reason = ReadFile(scenePath, sceneText); !reason.empty()) {
+    if (const std::string reason = sceneText.Load(scenePath); !reason.empty()) {
       std::cerr << "ponderix-sim: cannot read the scene " << sceneName << ": " << reason << "\n";
       return kBadInput;
     }
   }
   ponderix::sim::Scene scene;
   try {
-    scene = ponderix::sim::ParseScene(sceneText, sceneName);
+    scene = ponderix::sim::ParseScene(sceneText.view(), sceneName);
   } catch (const ponderix::sim::InputError& e) {
     std::cerr << "ponderix-sim: " << e.what() << "\n";
     return kBadInput;
   }
-  std::string().swap(sceneText);  // may be hundreds of megabytes, and is read
+  sceneText.Release();  // may be hundreds of megabytes, and is read
 
   // Opened before the run, so that a result that cannot be written costs no run.
   std::ofstream resultFile;
@@ -214,7 +287,7 @@ int main(int argc, char** argv) {
     std::function<void(const ponderix::sim::Event&)> onEvent;
     if (terminal || trace)
       onEvent = [](const ponderix::sim::Event& e) { ponderix::sim::PrintEvent(std::cerr, e); };
-    result = ponderix::sim::RunSession(scene, actions ? *actions : *script, onEvent);
+    result = ponderix::sim::RunSession(std::move(scene), actions ? *actions : *script, onEvent);
   } catch (const ScriptError& e) {
     if (terminal && terminal->quit()) {
       std::cerr << "ponderix-sim: left before the run ended; no density was written\n";
