@@ -17,7 +17,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -155,29 +154,10 @@ std::string ParserMessage(std::string message, int argc, char** argv) {
   return ponderix::sim::Printable(message);
 }
 
-#ifdef __GLIBC__
-// Starts the program again with glibc told to back its heap with transparent
-// huge pages, a tunable it reads only at start. A large scene touches more
-// than a million pages of 4 KiB, and on a virtual machine each first touch
-// costs microseconds: a quarter of the run at 1,000,000 dependencies. Returns
-// only when the tunable is set already (by us or the caller) or the start
-// failed, in which case the program runs on, slower.
-void StartWithHugePages(char** argv) {
-  constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
-  const std::string value =
-      tunables != nullptr && *tunables != '\0' ? std::string(tunables) + ":" + kTunable : kTunable;
-  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-  execv("/proc/self/exe", argv);
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef __GLIBC__
-  StartWithHugePages(argv);
   // A large scene allocates and frees hundreds of megabytes in steps: keep
   // freed memory for the next step rather than hand it back and fault it in
   // again, which costs as much as the work itself on a virtual machine.
