@@ -85,12 +85,19 @@ std::string Printable(std::string_view text) {
 std::string QuoteInput(std::string_view text) {
   constexpr size_t kMaxCharacters = 80;
   size_t characters = 0;
+  size_t end = text.size();
   for (size_t i = 0; i < text.size(); ++i) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && characters++ == kMaxCharacters) {
-      return "\"" + Printable(text.substr(0, i)) + "...\"";
+      end = i;
+      break;
     }
   }
-  return "\"" + Printable(text) + "\"";
+  // Appended piece by piece: GCC 12 at -O2 warns falsely (-Wrestrict) on "x" + std::string.
+  std::string quoted(1, '"');
+  quoted += Printable(text.substr(0, end));
+  if (end < text.size()) quoted += "...";
+  quoted += '"';
+  return quoted;
 }
 
 std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates) {

@@ -32,7 +32,9 @@ class ScriptError : public std::runtime_error {
   const std::string& message() const { return message_; }
   // "NAME:LINE: message", or "NAME: message" without a line.
   std::string Where(const std::string& name) const {
-    return name + (line_ > 0 ? ":" + std::to_string(line_) : "") + ": " + message_;
+    std::string where = name;
+    if (line_ > 0) where += ':' + std::to_string(line_);
+    return where + ": " + message_;
   }
 
  private:
