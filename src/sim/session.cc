@@ -144,10 +144,12 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
       result.failure = e.what();
     }
     result.menuAfterDisconnect = host.Menu();
+    // Counted while the add-in is still loaded: a reference it keeps past the
+    // run is a leak even if unloading it would let go.
+    result.heldReferences = host.HeldReferences();
     SetOutcome(result, host, module.state, watched.lastForm);
   }
   result.messages = host.messages();
-  result.heldReferences = host.HeldReferences();
   result.events = host.TakeEvents();
   result.snapshots = toolkit.snapshots();
   Scene after = host.TakeScene();
