@@ -71,51 +71,5 @@ TEST(ParseScene, BadScenesNameTheFileAndLine) {
   }
 }
 
-TEST(ParseScene, EveryFieldArrives) {
-  const Scene s = ParseScene(R"({
-    "documents": [
-      {"path": "C:\\p\\top.sldasm", "type": 2, "open": true, "visible": false, "lengthUnit": 3,
-       "density": 0.30000000000000004, "dependencies": ["b", "C:\\p\\b.sldprt"]},
-      {"path": "C:\\p\\b.sldprt", "open": false}
-    ],
-    "active": "C:\\p\\top.sldasm",
-    "selection": ["C:\\p\\b.sldprt", null, "C:\\elsewhere.sldprt"],
-    "menuName": "Extras",
-    "decimalSeparator": ",",
-    "failures": [{"call": "OpenDocument", "path": "C:\\p\\b.sldprt"}, {"call": "Next"}],
-    "menu": [{"docType": 2, "path": "Other@Extras"}]
-  })",
-                             "s.json");
-  ASSERT_EQ(s.documents.size(), 2u);
-  const SimDocument& top = s.documents[0];
-  EXPECT_EQ(top.path, "C:\\p\\top.sldasm");
-  EXPECT_EQ(top.type, kDocTypeAssembly);
-  EXPECT_TRUE(top.open);
-  EXPECT_FALSE(top.visible);
-  EXPECT_EQ(top.lengthUnit, 3);
-  EXPECT_EQ(top.density, 0.1 + 0.2);
-  EXPECT_EQ(top.dependencies, (std::vector<std::string>{"b", "C:\\p\\b.sldprt"}));
-  // Defaults of a document that gives only some fields; no dependencies is no value.
-  const SimDocument& part = s.documents[1];
-  EXPECT_EQ(part.type, kDocTypePart);
-  EXPECT_FALSE(part.open);
-  EXPECT_TRUE(part.visible);
-  EXPECT_EQ(part.density, 1000);
-  EXPECT_FALSE(part.dependencies.has_value());
-
-  EXPECT_EQ(s.active, "C:\\p\\top.sldasm");
-  ASSERT_EQ(s.selection.size(), 3u);
-  EXPECT_EQ(s.selection[0], "C:\\p\\b.sldprt");
-  EXPECT_FALSE(s.selection[1].has_value());
-  EXPECT_EQ(s.menuName, "Extras");
-  EXPECT_EQ(s.decimalSeparator, ",");
-  ASSERT_EQ(s.failures.size(), 2u);
-  EXPECT_EQ(s.failures[0].call, "OpenDocument");
-  EXPECT_EQ(s.failures[0].path, "C:\\p\\b.sldprt");
-  EXPECT_FALSE(s.failures[1].path.has_value());
-  ASSERT_EQ(s.menu.size(), 1u);
-  EXPECT_EQ(s.menu[0], (MenuEntry{2, "Other@Extras", std::nullopt, std::nullopt, std::nullopt}));
-}
-
 }  // namespace
 }  // namespace ponderix::sim

@@ -13,7 +13,6 @@ namespace ponderix::sim {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 constexpr const char* kTop = "C:\\p\\top.sldasm";
 constexpr const char* kBolt = "C:\\p\\bolt.sldprt";
@@ -26,11 +25,6 @@ Scene TwoParts() {
                  {kNut, kDocTypePart, false, false, 0, 7800, std::nullopt, false}};
   s.active = kTop;
   return s;
-}
-
-Ref<Document> Open(Application& app, const std::string& path, int32_t type, int32_t& errors) {
-  int32_t warnings = 0;
-  return app.OpenDocument(path, type, kOpenSilent, "", errors, warnings);
 }
 
 TEST(SimHost, ReferencesCountOnceUntilTheLastHolderLetsGo) {
@@ -51,44 +45,6 @@ TEST(SimHost, ReferencesCountOnceUntilTheLastHolderLetsGo) {
   EXPECT_EQ(late->GetPathName(), kTop);
   late.reset();
   app.reset();
-}
-
-TEST(SimHost, InjectedFailureForAllDocumentsOrOnePath) {
-  for (const std::optional<std::string>& path :
-       {std::optional<std::string>(), std::optional<std::string>(kBolt)}) {
-    SCOPED_TRACE(path.value_or("all documents"));
-    Scene scene = TwoParts();
-    scene.failures = {{"SetUserPreferenceDoubleValue", path}};
-    SimHost host(scene);
-    const Ref<Application> app = host.GetApplication("SldWorks.Application");
-    int32_t errors = 0;
-    const Ref<Document> top = app->GetActiveDocument();
-    const Ref<Document> bolt = Open(*app, kBolt, kDocTypePart, errors);
-    try {
-      bolt->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 7871);
-      ADD_FAILURE() << "no failure";
-    } catch (const HostError& e) {
-      EXPECT_EQ(e.operation(), "SetUserPreferenceDoubleValue");
-      EXPECT_THAT(e.what(), HasSubstr(kBolt));
-    }
-    EXPECT_EQ(host.FindDocument(kBolt)->density, 7850);
-    if (path) {
-      EXPECT_TRUE(top->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 2));
-      EXPECT_EQ(host.FindDocument(kTop)->density, 2);
-    } else {
-      EXPECT_THROW(top->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 2), HostError);
-    }
-    // Other operations on the same document are untouched.
-    EXPECT_EQ(bolt->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 7850);
-  }
-  // The path "" is a path: calls about no path are not about it.
-  Scene scene = TwoParts();
-  scene.failures = {{"GetActiveDocument", ""}, {"OpenDocument", ""}};
-  SimHost host(scene);
-  const Ref<Application> app = host.GetApplication("SldWorks.Application");
-  EXPECT_NE(app->GetActiveDocument(), nullptr);
-  int32_t errors = 0;
-  EXPECT_THROW(Open(*app, "", kDocTypePart, errors), HostError);
 }
 
 // Answers the enable method with `enabled` and records what was called.
