@@ -68,6 +68,7 @@ TEST(RunDensity, TheNextRunDependsOnNoLeftovers) {
   EXPECT_EQ(s.Density(kBolt), 7871);
   EXPECT_EQ(s.Density(kNut), 7871);
   EXPECT_EQ(s.host.HeldReferences(), 0);
+  EXPECT_EQ(s.toolkit.LoadedForms(), 0);
 }
 
 TEST(RunDensity, ADensityTheHostGivesUnusableIsNeverWrittenBack) {
@@ -77,6 +78,7 @@ TEST(RunDensity, ADensityTheHostGivesUnusableIsNeverWrittenBack) {
     EXPECT_TRUE(s.host.messages().empty());
     EXPECT_FALSE(s.host.FindDocument(kBolt)->modified);
     EXPECT_EQ(s.host.HeldReferences(), 0);
+    EXPECT_EQ(s.toolkit.LoadedForms(), 0);
   }
 }
 

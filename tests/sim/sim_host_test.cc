@@ -15,20 +15,16 @@ namespace {
 using ::testing::ElementsAre;
 
 constexpr const char* kTop = "C:\\p\\top.sldasm";
-constexpr const char* kBolt = "C:\\p\\bolt.sldprt";
-constexpr const char* kNut = "C:\\p\\nut.sldprt";
 
-Scene TwoParts() {
+Scene OneAssembly() {
   Scene s;
-  s.documents = {{kTop, kDocTypeAssembly, true, true, 0, 1000, std::nullopt, false},
-                 {kBolt, kDocTypePart, true, false, 0, 7850, std::nullopt, false},
-                 {kNut, kDocTypePart, false, false, 0, 7800, std::nullopt, false}};
+  s.documents = {{kTop, kDocTypeAssembly, true, true, 0, 1000, std::nullopt, false}};
   s.active = kTop;
   return s;
 }
 
 TEST(SimHost, ReferencesCountOnceUntilTheLastHolderLetsGo) {
-  auto host = std::make_unique<SimHost>(TwoParts());
+  auto host = std::make_unique<SimHost>(OneAssembly());
   Ref<Application> app = host->GetApplication("SldWorks.Application");
   EXPECT_EQ(host->HeldReferences(), 1);
   Ref<Document> doc = app->GetActiveDocument();
@@ -59,7 +55,7 @@ class Target : public CallbackTarget {
 };
 
 TEST(SimHost, MenuWithOtherAddInsItems) {
-  Scene scene = TwoParts();
+  Scene scene = OneAssembly();
   scene.menu = {{kDocTypePart, "Other@Tools", std::nullopt, std::nullopt, std::nullopt},
                 {kDocTypePart, "Deep@Theirs@Tools", std::nullopt, std::nullopt, std::nullopt}};
   SimHost host(scene);
