@@ -109,17 +109,17 @@ void CheckHostError(Check& check, const std::optional<HostError>& error, const s
   check.Hr(error->code(), code, what + ": code");
 }
 
-const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
+// What the runs of the end-to-end test do not show: text beyond ASCII both
+// ways, out-parameters the host leaves alone, unknown files, objects that are
+// none, and the enumerator's edges. (Densities, visibility, the active
+// document and the menu are compared there.)
+const Test roundTrips("HostAdapter.OperationsAtTheirEdges", [](Check& check) {
   FakeHost host(PumpScene());
   {
     const Ref<Application> app = Wrap(host);
     const Ref<Document> assembly = app->GetActiveDocument();
     if (!check.True(assembly != nullptr, "no active document")) return;
-    check.Equal(assembly->GetPathName(), std::string(kAssembly), "active path");
-    check.Equal(assembly->GetType(), kDocTypeAssembly, "active type");
-    check.Equal(assembly->GetUserUnit(kUnitTypeLength)->UnitCode(), 1, "length unit");
     check.True(assembly->GetUserUnit(1) == nullptr, "a unit type the host has none of");
-
     check.Equal(app->ShowUserMessage("Grüße, Пётр", 0, 0), 1, "message answer");
     check.Equal(host.sim().messages().back().text, std::string("Grüße, Пётр"), "message text");
     check.Equal(app->LocalizedMenuName(kToolsMenuId), std::string(kMenuName), "menu name");
@@ -128,37 +128,22 @@ const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
     // configuration goes as an empty BSTR, which the fake host insists on.
     int32_t errors = 99;
     int32_t warnings = 99;
-    const Ref<Document> washer = app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings);
-    check.True(washer != nullptr && host.sim().FindDocument(kWasher)->open, "OpenDoc6 opened nothing");
-    check.Equal(errors, 0, "OpenDoc6 errors");
-    check.Equal(warnings, 0, "OpenDoc6 warnings");
+    check.True(app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings) != nullptr,
+               "OpenDoc6 opened nothing");
+    check.True(errors == 0 && warnings == 0, "OpenDoc6 errors and warnings");
     check.True(
-        app->OpenDocument("C:\\nowhere.sldprt", kDocTypePart, kOpenSilent, "", errors, warnings) == nullptr,
-        "OpenDoc6 of an unknown file gave a document");
-    check.Equal(errors, 2, "OpenDoc6 errors for an unknown file");
+        app->OpenDocument("C:\\nowhere.sldprt", kDocTypePart, kOpenSilent, "", errors, warnings) == nullptr &&
+            errors == 2,
+        "OpenDoc6 of an unknown file");
     errors = 99;
     const Ref<Document> housing = app->ActivateDocument(kHousing, true, errors);
     check.Equal(errors, 0, "ActivateDoc2 errors");
-    check.Equal(host.sim().scene().active.value_or(""), std::string(kHousing), "active after ActivateDoc2");
-    check.True(app->ActivateDocument("C:\\nowhere.sldprt", true, errors) == nullptr,
-               "ActivateDoc2 of an unknown file gave a document");
-    check.Equal(errors, 2, "ActivateDoc2 errors for an unknown file");
-
-    if (!check.True(housing != nullptr, "ActivateDoc2 gave no document")) return;
-    check.Equal(housing->GetPathName(), std::string(kHousing), "non-ASCII path");
-    check.Equal(housing->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 2700.125, "density");
-    check.True(housing->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 0.1 + 0.2), "density written");
-    check.Equal(host.sim().FindDocument(kHousing)->density, 0.1 + 0.2, "density, bit for bit");
-    check.True(housing->Visible(), "Visible get");
-    housing->SetVisible(false);
-    check.True(!host.sim().FindDocument(kHousing)->visible, "Visible put");
-    check.True(!housing->Visible(), "Visible get after put");
+    check.True(app->ActivateDocument("C:\\nowhere.sldprt", true, errors) == nullptr && errors == 2,
+               "ActivateDoc2 of an unknown file");
+    check.Equal(housing ? housing->GetPathName() : std::string(), std::string(kHousing), "non-ASCII path");
 
     const Ref<SelectionMgr> selection = assembly->SelectionManager();
     check.Equal(selection->SelectedObjectCount(), 3, "selected objects");
-    const Ref<Component> first = selection->SelectedObjectComponent(1);
-    check.Equal(first ? first->ComponentDocument()->GetPathName() : std::string(), std::string(kHousing),
-                "document of the first component");
     check.True(selection->SelectedObjectComponent(2) == nullptr, "an object without a component");
     const Ref<Component> unloaded = selection->SelectedObjectComponent(3);
     check.True(unloaded != nullptr && unloaded->ComponentDocument() == nullptr,
