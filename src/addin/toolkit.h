@@ -12,7 +12,7 @@
 //  - an Exit that sets its refusal flag keeps the focus in the text box, with
 //    the box's text selected, and the click or pick that tried to take the
 //    focus does nothing;
-//  - KeyDown gives the virtual-key code; Tab then moves the focus to the next
+//  - a text box's KeyDown gives the virtual-key code; Tab then moves the focus to the next
 //    tab stop, while Enter and Esc do nothing more (no default or cancel button);
 //  - the close box ends the modal show without running any handler;
 //  - a request to quit the application (WM_QUIT) ends the modal show too, and
@@ -105,14 +105,14 @@ struct FormLayout {
 class FormEvents {
  public:
   virtual ~FormEvents() = default;
-  // A button, check box or clickable label was clicked.
+  // A button or clickable label was clicked (a check box's click is its Change).
   virtual void Click(std::string_view /*control*/) {}
   // A drop-down's selection, a check box's tick or a list's ticks changed.
   virtual void Change(std::string_view /*control*/) {}
   // The text box `control` loses the focus to the control `next` ("" when it
   // is none of the form's); setting `cancel` keeps it there.
   virtual void Exit(std::string_view /*control*/, std::string_view /*next*/, bool& /*cancel*/) {}
-  // A key went down in `control`, before the toolkit's own handling of it.
+  // A key went down in the text box `control`, before the toolkit's own handling of it.
   virtual void KeyDown(std::string_view /*control*/, int /*keyCode*/, int /*shift*/) {}
 };
 

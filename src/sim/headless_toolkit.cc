@@ -390,10 +390,10 @@ void HeadlessForm::Perform(Action a) {
           if (MoveFocus(a.control)) events_.Click(a.control);
           return;
         case ControlKind::kCheckBox:
+          // A check box's click is its Change, as on Windows.
           if (MoveFocus(a.control)) {
             c.Toggle();
             events_.Change(a.control);
-            events_.Click(a.control);
           }
           return;
         default:
@@ -464,7 +464,9 @@ void HeadlessForm::Perform(Action a) {
     }
     case Action::Kind::kKey: {
       const int code = a.argument == "Tab" ? kKeyTab : a.argument == "Enter" ? kKeyEnter : kKeyEsc;
-      if (!focus_.empty()) events_.KeyDown(focus_, code, 0);
+      // Only a text box reports its keys, as on Windows.
+      if (!focus_.empty() && controls_.at(focus_)->layout().kind == ControlKind::kTextBox)
+        events_.KeyDown(focus_, code, 0);
       if (code == kKeyTab && shown_) NextTabStop();
       return;
     }

@@ -1,3 +1,5 @@
+// The headless toolkit: the event rules both toolkits keep (toolkit_rules.h),
+// then what only it has: the script's names and its errors.
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
@@ -5,36 +7,57 @@
 #include <string_view>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sim/headless_toolkit.h"
+#include "toolkit_rules.h"
 
 namespace ponderix::sim {
 namespace {
 
-using ::testing::ElementsAre;
-using Log = std::vector<std::string>;
-
-// Records every event; can cancel the text box's Exit a number of times.
-class Recorder : public FormEvents {
+// A rule's show-time lines as the script; questions are answered from the shown form.
+class RuleSource final : public ActionSource {
  public:
-  void Click(std::string_view control) override { log.push_back("Click " + std::string(control)); }
-  void Change(std::string_view control) override { log.push_back("Change " + std::string(control)); }
-  void Exit(std::string_view control, std::string_view next, bool& cancel) override {
-    log.push_back("Exit " + std::string(control) + " " + std::string(next));
-    if (cancelExits > 0) {
-      --cancelExits;
-      cancel = true;
+  std::optional<Action> Next(const FormSnapshot& shown) override {
+    while (at < lines->size()) {
+      const std::string& line = (*lines)[at++];
+      if (!line.starts_with("? ")) return ParseAction(line, static_cast<int>(at));
+      events->log.push_back(test::Answer(line, [&](const std::string& what, const std::string& name) {
+        if (what == "focus") return shown.focus;
+        const ControlSnapshot& c = *std::find_if(
+            shown.controls.begin(), shown.controls.end(),
+            [&](const ControlSnapshot& each) { return each.name == (what == "ticks" ? "lboParts" : name); });
+        if (what == "text") return c.kind == ControlKind::kTextBox ? c.text : c.caption;
+        if (what == "index") return std::to_string(c.index);
+        if (what == "ticks") return test::TicksText(c.ticks);
+        return std::string((what == "checked" ? c.checked : c.visible) ? "1" : "0");
+      }));
     }
-  }
-  void KeyDown(std::string_view control, int keyCode, int /*shift*/) override {
-    log.push_back("KeyDown " + std::string(control) + " " + std::to_string(keyCode));
+    return std::nullopt;
   }
 
-  Log log;
-  int cancelExits = 0;
+  const std::vector<std::string>* lines = nullptr;
+  size_t at = 0;
+  test::EventLog* events = nullptr;
 };
+
+TEST(HeadlessToolkit, KeepsTheToolkitsEventRules) {
+  for (const test::ToolkitRule& rule : test::kToolkitRules) {
+    SCOPED_TRACE(rule.rule);
+    SimHost host{Scene{}};
+    RuleSource source;
+    HeadlessToolkit toolkit(host, source);
+    const auto show = [&](const test::ToolkitRule&, Form& form, const FormLayout&, test::EventLog& events,
+                          const std::vector<std::string>& lines, size_t first) {
+      source.lines = &lines;
+      source.at = first;
+      source.events = &events;
+      form.ShowModal();
+      return source.at;
+    };
+    EXPECT_EQ(test::Play(rule, toolkit, show), rule.log);
+  }
+}
 
 ControlLayout Control(std::string name, ControlKind kind, int tabIndex, bool tabStop) {
   ControlLayout c;
@@ -45,129 +68,46 @@ ControlLayout Control(std::string name, ControlKind kind, int tabIndex, bool tab
   return c;
 }
 
-// Declared out of tab order, so that Tab must follow tabIndex.
-FormLayout Layout() {
-  using CK = ControlKind;
-  FormLayout f;
-  f.name = "frmTest";
-  f.title = "Test";
-  f.controls = {Control("list", CK::kCheckList, 4, true), Control("cbo", CK::kDropDown, 3, true),
-                Control("lbl", CK::kLabel, 0, false),     Control("link", CK::kLabel, 9, false),
-                Control("chk", CK::kCheckBox, 2, true),   Control("ok", CK::kButton, 1, true),
-                Control("hidden", CK::kButton, 5, true),  Control("off", CK::kButton, 6, true),
-                Control("txt", CK::kTextBox, 0, true)};
-  f.controls[3].clickable = true;
-  f.controls[5].caption = "Okay";
-  f.controls[6].visible = false;
-  f.controls[7].enabled = false;
-  return f;
-}
-
-// One form on the headless toolkit, shown with the actions of a script. The
-// focus starts in the text box, the first tab stop.
+// A form with a hidden and a disabled button, and a drop-down item named "0".
 class HeadlessFormTest : public ::testing::Test {
  protected:
-  void Load(const std::string& script) {
+  void Show(const std::string& script) {
+    using CK = ControlKind;
+    FormLayout f;
+    f.name = "frmTest";
+    f.controls = {Control("list", CK::kCheckList, 4, true), Control("cbo", CK::kDropDown, 3, true),
+                  Control("lbl", CK::kLabel, 0, false),     Control("chk", CK::kCheckBox, 2, true),
+                  Control("ok", CK::kButton, 1, true),      Control("hidden", CK::kButton, 5, true),
+                  Control("off", CK::kButton, 6, true),     Control("txt", CK::kTextBox, 0, true)};
+    f.controls[4].caption = "Okay";
+    f.controls[5].visible = false;
+    f.controls[6].enabled = false;
     form_.reset();
-    toolkit_.reset();
     source_ = std::make_unique<ScriptSource>(ScriptSource::FromText(script));
     toolkit_ = std::make_unique<HeadlessToolkit>(host_, *source_);
-    form_ = toolkit_->LoadForm(Layout(), events_);
+    form_ = toolkit_->LoadForm(f, events_);
     form_->DropDown("cbo").AddItem("steel", 0);
     form_->DropDown("cbo").AddItem("0", 1);
     form_->CheckList("list").SetRows({"a.sldprt", "b.sldprt"});
-  }
-  void Show(const std::string& script) {
-    Load(script);
     form_->ShowModal();
-  }
-  const FormSnapshot& Snap(size_t i) const { return toolkit_->snapshots().at(i); }
-  const ControlSnapshot& Control(size_t snap, std::string_view name) const {
-    for (const ControlSnapshot& c : Snap(snap).controls)
-      if (c.name == name) return c;
-    throw std::logic_error("no control " + std::string(name));
   }
 
   SimHost host_{Scene{}};
-  Recorder events_;
+  test::EventLog events_;
   std::unique_ptr<ScriptSource> source_;
   std::unique_ptr<HeadlessToolkit> toolkit_;
   std::unique_ptr<Form> form_;
 };
 
-struct FocusCase {
-  std::string action;
-  std::string target;
-  Log events;           // after the text box's Exit
-  std::string changed;  // the control whose value the action changes
-};
-
-// Every action that takes the focus lets the text box run Exit first; a
-// cancelled Exit keeps the focus there and swallows the action.
-TEST_F(HeadlessFormTest, ExitRunsFirstAndItsCancelSwallowsTheAction) {
-  const FocusCase cases[] = {
-      {"click ok", "ok", {"Click ok"}, ""},
-      {"click Okay", "ok", {"Click ok"}, ""},
-      {"click chk", "chk", {"Change chk", "Click chk"}, "chk"},
-      {"pick cbo steel", "cbo", {"Change cbo"}, "cbo"},
-      {"tick b.sldprt", "list", {"Change list"}, "list"},
-      {"focus cbo", "cbo", {}, ""},
-  };
-  for (const FocusCase& c : cases) {
-    for (const bool cancel : {false, true}) {
-      SCOPED_TRACE(c.action + (cancel ? " (cancelled)" : ""));
-      events_ = Recorder();
-      events_.cancelExits = cancel ? 1 : 0;
-      Show("type 5\n" + c.action + "\nsnapshot\nclose\n");
-      Log expected = {"Exit txt " + c.target};
-      if (!cancel) expected.insert(expected.end(), c.events.begin(), c.events.end());
-      EXPECT_EQ(events_.log, expected);
-      EXPECT_EQ(Snap(0).focus, cancel ? "txt" : c.target);
-      EXPECT_EQ(Control(0, "txt").text, "5");
-      const bool done = !cancel;
-      EXPECT_EQ(Control(0, "chk").checked, done && c.changed == "chk");
-      EXPECT_EQ(Control(0, "cbo").index, done && c.changed == "cbo" ? 0 : -1);
-      EXPECT_EQ(Control(0, "list").ticks[1], done && c.changed == "list");
-    }
-  }
-}
-
-// By the user or from code, Change comes only when the selection changes; an
-// item's text wins over an index: "0" is the second item.
-TEST_F(HeadlessFormTest, ChangeOnlyWhenTheSelectionChanges) {
-  Show("pick cbo 0\npick cbo 1\npick cbo 0\npick cbo steel\nsnapshot\nclose\n");
-  EXPECT_THAT(events_.log, ElementsAre("Exit txt cbo", "Change cbo", "Change cbo"));
-  EXPECT_EQ(Control(0, "cbo").index, 0);
-
-  events_ = Recorder();
-  DropDownControl& cbo = form_->DropDown("cbo");
-  for (const int index : {0, -1, -1, 1, 1}) cbo.SetListIndex(index);
-  EXPECT_THAT(events_.log, ElementsAre("Change cbo", "Change cbo"));
-  EXPECT_THROW(cbo.SetListIndex(2), std::out_of_range);
-  EXPECT_EQ(cbo.ListIndex(), 1);
-}
-
-TEST_F(HeadlessFormTest, LabelsTakeNoFocusAndOnlyAClickableOneClicks) {
-  Show("click lbl\nclick link\nsnapshot\nclose\n");
-  EXPECT_THAT(events_.log, ElementsAre("Click link"));
-  EXPECT_EQ(Snap(0).focus, "txt");
-}
-
-TEST_F(HeadlessFormTest, TabFollowsTabIndexOverReachableStopsAndWraps) {
-  std::string script;
-  for (int i = 0; i < 5; ++i) script += "key Tab\nsnapshot\n";
-  Show(script + "close\n");
-  Log focus;
-  for (const FormSnapshot& s : toolkit_->snapshots()) focus.push_back(s.focus);
-  EXPECT_THAT(focus, ElementsAre("ok", "chk", "cbo", "list", "txt"));
-  // KeyDown reaches the control that has the focus before Tab moves it on.
-  EXPECT_THAT(Log(events_.log.begin(), events_.log.begin() + 3),
-              ElementsAre("KeyDown txt 9", "Exit txt ok", "KeyDown ok 9"));
-}
-
-TEST_F(HeadlessFormTest, CloseEndsTheShowWithoutAnyHandler) {
-  Show("type 5\nclose\nclick ok\n");
-  EXPECT_TRUE(events_.log.empty());
+// A button by its caption, an item by its text before its index, Tab past
+// the hidden and the disabled stop; the form counts as loaded until unloaded.
+TEST_F(HeadlessFormTest, ScriptNamesAndStops) {
+  Show("click Okay\npick cbo 0\nfocus list\nkey Tab\nsnapshot\nclose\n");
+  EXPECT_EQ(test::JoinLines(events_.log), "Exit txt ok|Click ok|Change cbo");
+  const FormSnapshot& shown = toolkit_->snapshots().at(0);
+  EXPECT_EQ(shown.focus, "txt");
+  EXPECT_EQ(shown.controls[1].index, 1);
+  EXPECT_THROW(form_->DropDown("cbo").SetListIndex(2), std::out_of_range);
   EXPECT_EQ(toolkit_->LoadedForms(), 1);
   form_.reset();
   EXPECT_EQ(toolkit_->LoadedForms(), 0);
@@ -195,7 +135,6 @@ TEST_F(HeadlessFormTest, ActionsThatCannotBeCarriedOut) {
   };
   for (const auto& [script, message] : cases) {
     SCOPED_TRACE(script);
-    events_ = Recorder();
     try {
       Show("snapshot\n" + script + "\nclose\n");
       ADD_FAILURE() << "carried out";

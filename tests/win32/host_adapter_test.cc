@@ -1,8 +1,9 @@
 // The late-bound host adapter against the fake host: every contract operation
 // through the host's member names and conventions, the shapes the host's
-// answers take, failures carried with the member and the host's text, the
-// DISPID cache, the connector; then the real DLL connected to the fake host,
-// its menu, its refusals, and every reference it took given back.
+// answers take, failures carried with the member and the host's text, older
+// hosts' members, the DISPID cache, the connector; then the real DLL's
+// refusals on the host that connected it. (Its menu and its runs are the
+// end-to-end test's.)
 #include <windows.h>
 
 #include <oleauto.h>
@@ -108,17 +109,17 @@ void CheckHostError(Check& check, const std::optional<HostError>& error, const s
   check.Hr(error->code(), code, what + ": code");
 }
 
-const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
+// What the runs of the end-to-end test do not show: text beyond ASCII both
+// ways, out-parameters the host leaves alone, unknown files, objects that are
+// none, and the enumerator's edges. (Densities, visibility, the active
+// document and the menu are compared there.)
+const Test roundTrips("HostAdapter.OperationsAtTheirEdges", [](Check& check) {
   FakeHost host(PumpScene());
   {
     const Ref<Application> app = Wrap(host);
     const Ref<Document> assembly = app->GetActiveDocument();
     if (!check.True(assembly != nullptr, "no active document")) return;
-    check.Equal(assembly->GetPathName(), std::string(kAssembly), "active path");
-    check.Equal(assembly->GetType(), kDocTypeAssembly, "active type");
-    check.Equal(assembly->GetUserUnit(kUnitTypeLength)->UnitCode(), 1, "length unit");
     check.True(assembly->GetUserUnit(1) == nullptr, "a unit type the host has none of");
-
     check.Equal(app->ShowUserMessage("Grüße, Пётр", 0, 0), 1, "message answer");
     check.Equal(host.sim().messages().back().text, std::string("Grüße, Пётр"), "message text");
     check.Equal(app->LocalizedMenuName(kToolsMenuId), std::string(kMenuName), "menu name");
@@ -127,54 +128,26 @@ const Test roundTrips("HostAdapter.EveryOperationRoundTrips", [](Check& check) {
     // configuration goes as an empty BSTR, which the fake host insists on.
     int32_t errors = 99;
     int32_t warnings = 99;
-    const Ref<Document> washer = app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings);
-    check.True(washer != nullptr && host.sim().FindDocument(kWasher)->open, "OpenDoc6 opened nothing");
-    check.Equal(errors, 0, "OpenDoc6 errors");
-    check.Equal(warnings, 0, "OpenDoc6 warnings");
+    check.True(app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings) != nullptr,
+               "OpenDoc6 opened nothing");
+    check.True(errors == 0 && warnings == 0, "OpenDoc6 errors and warnings");
     check.True(
-        app->OpenDocument("C:\\nowhere.sldprt", kDocTypePart, kOpenSilent, "", errors, warnings) == nullptr,
-        "OpenDoc6 of an unknown file gave a document");
-    check.Equal(errors, 2, "OpenDoc6 errors for an unknown file");
+        app->OpenDocument("C:\\nowhere.sldprt", kDocTypePart, kOpenSilent, "", errors, warnings) == nullptr &&
+            errors == 2,
+        "OpenDoc6 of an unknown file");
     errors = 99;
     const Ref<Document> housing = app->ActivateDocument(kHousing, true, errors);
     check.Equal(errors, 0, "ActivateDoc2 errors");
-    check.Equal(host.sim().scene().active.value_or(""), std::string(kHousing), "active after ActivateDoc2");
-    check.True(app->ActivateDocument("C:\\nowhere.sldprt", true, errors) == nullptr,
-               "ActivateDoc2 of an unknown file gave a document");
-    check.Equal(errors, 2, "ActivateDoc2 errors for an unknown file");
-
-    if (!check.True(housing != nullptr, "ActivateDoc2 gave no document")) return;
-    check.Equal(housing->GetPathName(), std::string(kHousing), "non-ASCII path");
-    check.Equal(housing->GetUserPreferenceDoubleValue(kPrefMaterialDensity), 2700.125, "density");
-    check.True(housing->SetUserPreferenceDoubleValue(kPrefMaterialDensity, 0.1 + 0.2), "density written");
-    check.Equal(host.sim().FindDocument(kHousing)->density, 0.1 + 0.2, "density, bit for bit");
-    check.True(housing->Visible(), "Visible get");
-    housing->SetVisible(false);
-    check.True(!host.sim().FindDocument(kHousing)->visible, "Visible put");
-    check.True(!housing->Visible(), "Visible get after put");
+    check.True(app->ActivateDocument("C:\\nowhere.sldprt", true, errors) == nullptr && errors == 2,
+               "ActivateDoc2 of an unknown file");
+    check.Equal(housing ? housing->GetPathName() : std::string(), std::string(kHousing), "non-ASCII path");
 
     const Ref<SelectionMgr> selection = assembly->SelectionManager();
     check.Equal(selection->SelectedObjectCount(), 3, "selected objects");
-    const Ref<Component> first = selection->SelectedObjectComponent(1);
-    check.Equal(first ? first->ComponentDocument()->GetPathName() : std::string(), std::string(kHousing),
-                "document of the first component");
     check.True(selection->SelectedObjectComponent(2) == nullptr, "an object without a component");
     const Ref<Component> unloaded = selection->SelectedObjectComponent(3);
     check.True(unloaded != nullptr && unloaded->ComponentDocument() == nullptr,
                "a component whose document is not loaded");
-
-    const std::string toolsPath = std::string("Korvanis Tools@") + kMenuName;
-    const std::string itemPath = "Ponderix@" + toolsPath;
-    app->AddMenuCommand(kDocTypePart, 3, itemPath, -1, "RunAddin", "Return_as_1", "Hinweis ✓");
-    const sim::MenuEntry item{kDocTypePart, itemPath, "RunAddin", "Return_as_1", "Hinweis ✓"};
-    const auto menu = host.sim().Menu();
-    check.True(std::find(menu.begin(), menu.end(), item) != menu.end(), "AddMenuItem2 item");
-    const Ref<Frame> frame = app->MainFrame();
-    check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 1, "GetSubMenuCount with the item");
-    check.True(app->RemoveMenuEntry(kDocTypePart, itemPath, "RunAddin"), "RemoveMenu item");
-    check.Equal(frame->MenuItemCount(kDocTypePart, toolsPath), 0, "GetSubMenuCount without it");
-    check.True(app->RemoveMenuEntry(kDocTypePart, toolsPath, ""), "RemoveMenu sub-menu, empty callback");
-    check.True(host.sim().Menu().empty(), "menu left after removal");
 
     // The open documents in the host's order, with and without a Reset first.
     const std::vector<std::string> open = {kAssembly, kHousing, kRotor, kWasher, kDrawing};
@@ -305,29 +278,8 @@ const Test unknownMember("HostAdapter.AMissingMemberIsAClearError", [](Check& ch
   check.True(win32::WrapHostApplication(nullptr) == nullptr, "a null application wraps to null");
 });
 
-const Test callbackTest("HostAdapter.RegistersTheCallbackObject", [](Check& check) {
-  TestCallbacks target;  // outlives the host, which keeps its dispatch
-  PlainCallbacks plain;
-  {
-    FakeHost host(PumpScene());
-    const Ref<Application> app = Wrap(host);
-    const auto handle = static_cast<std::uintptr_t>(sizeof(void*) == 8 ? 0x7FF612340000ULL : 0x10000000ULL);
-    check.True(app->RegisterCallbackTarget(handle, target, 42), "SetAddinCallbackInfo answer");
-    const CallbackRegistration& registration = host.callbackRegistration();
-    const bool wide = sizeof(void*) == 8;
-    check.Equal(registration.member, std::wstring(wide ? L"SetAddinCallbackInfo2" : L"SetAddinCallbackInfo"),
-                "member used");
-    check.Equal(registration.handleType, VARTYPE(wide ? VT_I8 : VT_I4), "module handle type");
-    check.Equal(static_cast<std::uintptr_t>(registration.moduleHandle), handle, "module handle");
-    check.Equal(registration.cookie, 42L, "cookie");
-    check.True(host.callbacks() == &target.dispatch, "the callback object passed");
-    CheckHostError(check, Thrown([&] { app->RegisterCallbackTarget(handle, plain, 42); }),
-                   "RegisterCallbackTarget", "the callback target is not an automation object", "",
-                   E_NOINTERFACE, "a target without IDispatch");
-  }
-  check.Equal(target.dispatch.references.load(), ULONG{1}, "references left on the callback object");
-});
-
+// The callback object registered with the newest member the host has, and
+// the selection asked by the newest it has; each name asked once per type.
 const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check& check) {
   struct Case {
     std::vector<std::wstring> missing;
@@ -365,6 +317,15 @@ const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check&
       check.Equal(registration.moduleHandle,
                   narrow ? int64_t{static_cast<int32_t>(handle)} : static_cast<int64_t>(handle),
                   what + ": module handle");
+      check.Equal(registration.handleType, VARTYPE(narrow ? VT_I4 : VT_I8), what + ": module handle type");
+      check.True(registration.cookie == 7 && host.callbacks() == &target.dispatch,
+                 what + ": cookie and object");
+      if (c.missing.empty()) {
+        PlainCallbacks plain;
+        CheckHostError(check, Thrown([&] { app->RegisterCallbackTarget(handle, plain, 7); }),
+                       "RegisterCallbackTarget", "the callback target is not an automation object", "",
+                       E_NOINTERFACE, "a target without IDispatch");
+      }
 
       const Ref<SelectionMgr> selection = app->GetActiveDocument()->SelectionManager();
       for (int round = 0; round < 2; ++round) {
@@ -388,29 +349,7 @@ const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check&
     }
     CheckReleased(check, host, what);
   }
-});
-
-const Test dispids("HostAdapter.AsksEachNameOncePerObjectType", [](Check& check) {
-  FakeHost host(PumpScene());
-  {
-    const Ref<Application> app = Wrap(host);
-    for (int round = 0; round < 2; ++round) {
-      const Ref<DocumentEnumerator> documents = app->EnumerateDocuments();
-      int32_t fetched = 0;
-      while (const Ref<Document> doc = documents->Next(1, fetched)) {
-        doc->GetPathName();
-        doc->SetVisible(doc->Visible());
-      }
-      app->GetActiveDocument()->GetUserUnit(0)->UnitCode();
-    }
-  }
-  const std::map<std::string, int> expected = {
-      {"Application.GetFirstDocument", 1}, {"Application.ActiveDoc", 1}, {"Document.GetNext", 1},
-      {"Document.GetPathName", 1},         {"Document.Visible", 1},      {"Document.GetUserUnit", 1},
-      {"UserUnit.SpecificUnitType", 1},
-  };
-  check.True(host.NameLookups() == expected, "GetIDsOfNames calls differ from one per type and name");
-  CheckReleased(check, host, "after the lookups");
+  check.Equal(target.dispatch.references.load(), ULONG{1}, "references left on the callback object");
 });
 
 const Test connectorTest("HostAdapter.ConnectorFindsTheRunningHost", [](Check& check) {
@@ -443,40 +382,6 @@ ComPtr<SwAddin> CreateAddin(Check& check) {
   return addin;
 }
 
-const Test dllMenu("AddinDll.InstallsAndRemovesItsMenu", [](Check& check) {
-  const ScopedRegistration registration;
-  FakeHost host(PumpScene());
-  host.Register();
-  {
-    const ComPtr<SwAddin> addin = CreateAddin(check);
-    if (!addin) return;
-    VARIANT_BOOL connected = VARIANT_FALSE;
-    check.Hr(addin->ConnectToSW(host.application(), 17, &connected), S_OK, "ConnectToSW");
-    check.Equal(connected, VARIANT_BOOL{VARIANT_TRUE}, "ConnectToSW answer");
-    check.Equal(host.callbackRegistration().cookie, 17L, "cookie given to the host");
-    ComPtr<IDispatch> callbacks;
-    addin.As(&callbacks);
-    check.True(host.callbacks() == callbacks.Get(), "the add-in's IDispatch registered for callbacks");
-
-    const std::string item = std::string(kMenuItemPrefix) + kMenuName;
-    std::vector<sim::MenuEntry> items;
-    for (const sim::MenuEntry& e : host.sim().Menu()) {
-      if (e.callback) items.push_back(e);
-    }
-    const std::vector<sim::MenuEntry> expected = {
-        {kDocTypePart, item, "RunAddin", "Return_as_1", std::string(kMenuHint)},
-        {kDocTypeAssembly, item, "RunAddin", "Return_as_1", std::string(kMenuHint)},
-    };
-    check.True(items == expected, "menu items while connected");
-
-    VARIANT_BOOL disconnected = VARIANT_FALSE;
-    check.Hr(addin->DisconnectFromSW(&disconnected), S_OK, "DisconnectFromSW");
-    check.Equal(disconnected, VARIANT_BOOL{VARIANT_TRUE}, "DisconnectFromSW answer");
-    check.True(host.sim().Menu().empty(), "menu entries left after DisconnectFromSW");
-  }
-  CheckReleased(check, host, "after the add-in disconnected");
-});
-
 const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssemblyOnItsOwnHost", [](Check& check) {
   const ScopedRegistration registration;
   struct Case {
@@ -503,8 +408,10 @@ const Test dllRefusals("AddinDll.RefusesWithoutAPartOrAssemblyOnItsOwnHost", [](
       const ComPtr<SwAddin> addin = CreateAddin(check);
       if (!addin) return;
       VARIANT_BOOL result = VARIANT_FALSE;
-      check.Hr(addin->ConnectToSW(host.application(), 1, &result), S_OK,
+      check.Hr(addin->ConnectToSW(host.application(), 17, &result), S_OK,
                std::string("ConnectToSW, ") + c.what);
+      check.True(result == VARIANT_TRUE && host.callbackRegistration().cookie == 17,
+                 std::string("connected with the host's cookie, ") + c.what);
       const sim::CommandOutcome outcome = host.ChooseCommand(kDocTypePart, kRunCallback);
       check.True(outcome.enabled, std::string("command not enabled, ") + c.what);
       check.True(outcome.result.ok, std::string("RunAddin failed, ") + c.what + ": " + outcome.result.error);

@@ -1,12 +1,11 @@
 // DllRegisterServer, DllUnregisterServer and DllInstall against the Wine
-// registry: every key is written with its value, unregistering gives back the
-// registry as it was (with or without other add-ins and host keys around),
-// a plain registration without machine rights is refused, and the per-user
-// install writes nothing machine-wide.
+// registry, as steps of a round trip: every key is written with its value,
+// machine-wide or per user, and undoing gives back the registry as it was.
 #include <windows.h>
 
 #include <sddl.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -131,38 +130,65 @@ bool NothingRegisteredIn(HKEY hive) {
          !KeyExists(hive, L"Software\\SolidWorks\\AddIns\\" + kClsid);
 }
 
+// Where a step leaves the registration: machine-wide, per user (and no
+// machine key, not even the host's folder), or the registry as before.
+enum class Left { kMachine, kUser, kBefore };
+
+struct Step {
+  const char* what;
+  std::function<HRESULT()> call;
+  HRESULT expected;
+  Left left;
+};
+
+void Play(Check& check, const std::string& label, const std::vector<Step>& steps) {
+  const std::string before = Snapshot();
+  for (const Step& step : steps) {
+    const std::string what = label + step.what;
+    check.Hr(step.call(), step.expected, what);
+    if (step.left == Left::kMachine) {
+      CheckValues(check, ExpectedValues(HKEY_LOCAL_MACHINE));
+      check.True(NothingRegisteredIn(HKEY_CURRENT_USER), what + ": per-user classes written");
+    } else if (step.left == Left::kUser) {
+      CheckValues(check, ExpectedValues(HKEY_CURRENT_USER));
+      check.True(
+          NothingRegisteredIn(HKEY_LOCAL_MACHINE) && !KeyExists(HKEY_LOCAL_MACHINE, L"Software\\SolidWorks"),
+          what + ": machine keys written");
+    } else {
+      check.Equal(Snapshot(), before, what + ": the registry afterwards");
+    }
+  }
+}
+
+const AddinDll& Dll() { return AddinDll::Get(); }
+
+// Registering twice is undone by one unregister, and unregistering gives back
+// the registry as it was, with or without the host's keys around.
 const Test roundTrip("Registration.RoundTripRestoresTheRegistry", [](Check& check) {
   for (const bool hostInstalled : {false, true}) {
     Clean();
     if (hostInstalled) SeedHostWorld();
-    const std::string label = hostInstalled ? "host installed: " : "no host keys: ";
-    const std::string before = Snapshot();
-    if (!check.Hr(AddinDll::Get().RegisterServer(), S_OK, label + "DllRegisterServer")) continue;
-    CheckValues(check, ExpectedValues(HKEY_LOCAL_MACHINE));
-    check.True(NothingRegisteredIn(HKEY_CURRENT_USER), label + "machine registration wrote per-user classes");
-    check.Hr(AddinDll::Get().UnregisterServer(), S_OK, label + "DllUnregisterServer");
-    check.Equal(Snapshot(), before, label + "registry after unregistering");
+    Play(check, hostInstalled ? "host installed: " : "no host keys: ",
+         {{"DllRegisterServer", [] { return Dll().RegisterServer(); }, S_OK, Left::kMachine},
+          {"DllRegisterServer again", [] { return Dll().RegisterServer(); }, S_OK, Left::kMachine},
+          {"DllUnregisterServer", [] { return Dll().UnregisterServer(); }, S_OK, Left::kBefore},
+          {"DllUnregisterServer again", [] { return Dll().UnregisterServer(); }, S_OK, Left::kBefore}});
   }
   Clean();
-});
-
-const Test twice("Registration.RegisteringTwiceIsUndoneByOneUnregister", [](Check& check) {
+  Play(check, "",
+       {{"DllInstall(TRUE, \"user\")", [] { return Dll().Install(true, L"user"); }, S_OK, Left::kUser},
+        {"DllInstall(FALSE, \"user\")", [] { return Dll().Install(false, L"user"); }, S_OK, Left::kBefore},
+        {"DllInstall(TRUE, \"everyone\")", [] { return Dll().Install(true, L"everyone"); }, E_INVALIDARG,
+         Left::kBefore},
+        {"DllInstall(TRUE, NULL)", [] { return Dll().Install(true, nullptr); }, S_OK, Left::kMachine},
+        {"DllInstall(FALSE, NULL)", [] { return Dll().Install(false, nullptr); }, S_OK, Left::kBefore}});
   Clean();
-  const std::string before = Snapshot();
-  check.Hr(AddinDll::Get().RegisterServer(), S_OK, "first DllRegisterServer");
-  check.Hr(AddinDll::Get().RegisterServer(), S_OK, "second DllRegisterServer");
-  CheckValues(check, ExpectedValues(HKEY_LOCAL_MACHINE));
-  check.Hr(AddinDll::Get().UnregisterServer(), S_OK, "DllUnregisterServer");
-  check.Equal(Snapshot(), before, "registry after unregistering");
-  check.Hr(AddinDll::Get().UnregisterServer(), S_OK, "DllUnregisterServer with nothing registered");
-  check.Equal(Snapshot(), before, "registry after the second unregister");
 });
 
 // With the machine hive read-only, the plain registration is refused and
 // writes nothing; the per-user install still works.
 const Test noRights("Registration.WithoutMachineRightsOnlyThePerUserInstallWrites", [](Check& check) {
   Clean();
-  const std::string before = Snapshot();
   // A stand-in machine hive whose classes folder grants no creating or writing.
   WriteString(HKEY_CURRENT_USER, kFakeMachine + L"\\Software\\Classes", L"", L"");
   {
@@ -181,44 +207,12 @@ const Test noRights("Registration.WithoutMachineRightsOnlyThePerUserInstallWrite
   RegOpenKeyExW(HKEY_CURRENT_USER, kFakeMachine.c_str(), 0, KEY_READ, win32::OutPtr(machine));
   check.Equal(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine.get()), LONG{ERROR_SUCCESS},
               "RegOverridePredefKey");
-
-  check.Hr(AddinDll::Get().RegisterServer(), E_ACCESSDENIED, "DllRegisterServer without machine rights");
-  check.True(NothingRegisteredIn(HKEY_CURRENT_USER) && NothingRegisteredIn(HKEY_LOCAL_MACHINE) &&
-                 !KeyExists(HKEY_CURRENT_USER, L"Software\\SolidWorks") &&
-                 !KeyExists(HKEY_LOCAL_MACHINE, L"Software\\SolidWorks"),
-             "a refused registration wrote keys");
-  check.Hr(AddinDll::Get().Install(true, L"user"), S_OK, "DllInstall(TRUE, \"user\") without machine rights");
-  CheckValues(check, ExpectedValues(HKEY_CURRENT_USER));
-  check.True(NothingRegisteredIn(HKEY_LOCAL_MACHINE), "machine keys were written without machine rights");
-  check.True(!KeyExists(HKEY_LOCAL_MACHINE, L"Software\\SolidWorks"),
-             "the machine's host folder was created");
-  check.Hr(AddinDll::Get().Install(false, L"user"), S_OK,
-           "DllInstall(FALSE, \"user\") without machine rights");
-  check.True(NothingRegisteredIn(HKEY_CURRENT_USER), "per-user keys left after unregistering");
-
+  Play(check, "without machine rights: ",
+       {{"DllRegisterServer", [] { return Dll().RegisterServer(); }, E_ACCESSDENIED, Left::kBefore},
+        {"DllInstall(TRUE, \"user\")", [] { return Dll().Install(true, L"user"); }, S_OK, Left::kUser},
+        {"DllInstall(FALSE, \"user\")", [] { return Dll().Install(false, L"user"); }, S_OK, Left::kBefore}});
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
   machine.reset();
-  DeleteTree(HKEY_CURRENT_USER, L"Software\\PonderixTest");
-  check.Equal(Snapshot(), before, "registry after unregistering");
-});
-
-const Test perUser("Registration.PerUserInstallWritesNoMachineKey", [](Check& check) {
-  Clean();
-  const std::string before = Snapshot();
-  check.Hr(AddinDll::Get().Install(true, L"user"), S_OK, "DllInstall(TRUE, \"user\")");
-  CheckValues(check, ExpectedValues(HKEY_CURRENT_USER));
-  check.True(NothingRegisteredIn(HKEY_LOCAL_MACHINE), "a per-user install wrote machine keys");
-  check.Hr(AddinDll::Get().Install(false, L"user"), S_OK, "DllInstall(FALSE, \"user\")");
-  check.Equal(Snapshot(), before, "registry after uninstalling");
-
-  check.Hr(AddinDll::Get().Install(true, L"everyone"), E_INVALIDARG,
-           "DllInstall with an unknown command line");
-  check.Equal(Snapshot(), before, "registry after a refused install");
-
-  check.Hr(AddinDll::Get().Install(true, nullptr), S_OK, "DllInstall(TRUE, NULL)");
-  CheckValues(check, ExpectedValues(HKEY_LOCAL_MACHINE));
-  check.Hr(AddinDll::Get().Install(false, nullptr), S_OK, "DllInstall(FALSE, NULL)");
-  check.Equal(Snapshot(), before, "registry after DllInstall(FALSE, NULL)");
   Clean();
 });
 

@@ -174,10 +174,4 @@ std::string DumpTree(HKEY hive, std::wstring_view path) {
   return out;
 }
 
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 }  // namespace ponderix::wintest

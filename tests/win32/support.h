@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "win32/text.h"
+
 namespace ponderix::wintest {
 
 // PonderixKorvanis.dll beside this program, loaded for the whole run.
@@ -65,7 +67,7 @@ void DeleteTree(HKEY hive, std::wstring_view path);
 // when it does not exist.
 std::string DumpTree(HKEY hive, std::wstring_view path);
 
-std::wstring GuidText(REFGUID guid);
+using win32::GuidText;
 
 // An automation object with no members at all: not a host. It lives on the
 // test's stack and counts references instead of deleting itself (COM
