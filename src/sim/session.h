@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,9 +52,9 @@ struct SessionResult {
 SessionResult RunSession(Scene scene, ActionSource& actions,
                          const std::function<void(const Event&)>& onEvent = {});
 
-// The readable summary ponderix-sim prints: the outcome, the documents the
-// session changed, the messages. `verbose` adds every document, the
+// Writes the readable summary ponderix-sim prints: the outcome, the documents
+// the session changed, the messages. `verbose` adds every document, the
 // references held and both menus.
-std::string Summarize(const SessionResult& result, bool verbose = false);
+void Summarize(std::ostream& out, const SessionResult& result, bool verbose = false);
 
 }  // namespace ponderix::sim

@@ -13,10 +13,11 @@
 #include <ostream>
 #include <span>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "sim/path_index.h"
 
 namespace ponderix::sim {
 
@@ -85,6 +86,30 @@ class CountingIterator {
   const char* p_ = nullptr;
   LineCount* count_ = nullptr;
 };
+
+// How many bytes at the start of `text` stand for themselves in a JSON
+// string: printable ASCII other than the quote and the backslash. Eight bytes
+// a step, as a scene's and a result's paths run long.
+size_t PlainLength(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  // Whether some byte of `x`, all of them below 0x80, is below `n`.
+  const auto anyBelow = [](uint64_t x, uint64_t n) { return ((x - kOnes * n) & ~x & kHigh) != 0; };
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t x = 0;
+    std::memcpy(&x, text.data() + at, 8);
+    // A byte of 0x7F or more has its high bit set in x or in x + 1.
+    if (((x | (x + kOnes)) & kHigh) != 0 || anyBelow(x, 0x20) || anyBelow(x ^ (kOnes * '"'), 1) ||
+        anyBelow(x ^ (kOnes * '\\'), 1))
+      break;
+  }
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+  }
+  return at;
+}
 
 // The document as read: a flat tree of values, each with its line, whose
 // strings stand in the text itself where they can, else in one buffer. A
@@ -371,14 +396,11 @@ class PlainReader {
     const char* at = p_ + 1;
     for (;;) {
       const char* from = at;
-      while (at != end_ && *at != '"' && *at != '\\') {
-        const auto c = static_cast<unsigned char>(*at);
-        if (c < 0x20 || c >= 0x7F) return false;
-        ++at;
-      }
-      buffer_.append(from, at);
+      at += PlainLength(std::string_view(at, static_cast<size_t>(end_ - at)));
+      buffer_.append(from, static_cast<size_t>(at - from));
       if (at == end_) return false;
       if (*at == '"') break;
+      if (*at != '\\') return false;  // not printable ASCII
       // One of the escapes of one character; \u is the library's to decode.
       if (++at == end_) return false;
       const char* escape = std::strchr(kEscapes, *at);
@@ -643,7 +665,20 @@ class JsonWriter {
     buffer_.append(digits.data(), end);
   }
   // Numbers keep the library's shortest form that reads back the same ("7871.0").
-  void Double(double value) { Dump(json(value)); }
+  // A whole number below 10^15 it writes with ".0", which is done here: a
+  // large result holds millions of densities.
+  void Double(double value) {
+    if (std::trunc(value) != value || std::abs(value) >= 1e15 || (value == 0 && std::signbit(value))) {
+      Dump(json(value));
+      return;
+    }
+    Separate();
+    std::array<char, 24> digits{};
+    const auto end =
+        std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int64_t>(value)).ptr;
+    buffer_.append(digits.data(), end);
+    buffer_ += ".0";
+  }
   void Null() {
     Separate();
     buffer_ += "null";
@@ -667,61 +702,83 @@ class JsonWriter {
 
  private:
   void Quoted(std::string_view text) {
-    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    if (!IsAscii(text)) {
       // Only the library knows how it replaces bytes that are not UTF-8.
       Dumped(json(std::string(text)));
       return;
     }
     buffer_ += '"';
-    for (size_t at = 0; at < text.size();) {
-      // Plain characters go in runs; the others one by one.
-      size_t end = at;
-      while (end < text.size() && !Escaped(text[end])) ++end;
-      buffer_.append(text, at, end - at);
-      if (end == text.size()) break;
-      const char c = text[end];
+    for (size_t at = 0;;) {
+      // Plain characters go in runs (a path's folder names); the others one by one.
+      const size_t run = PlainLength(text.substr(at));
+      buffer_.append(text.data() + at, run);
+      at += run;
+      if (at == text.size()) break;
+      const auto c = static_cast<unsigned char>(text[at++]);
       switch (c) {
         case '"':
-          buffer_ += "\\\"";
+          buffer_.append("\\\"", 2);
           break;
         case '\\':
-          buffer_ += "\\\\";
+          buffer_.append("\\\\", 2);
           break;
         case '\b':
-          buffer_ += "\\b";
+          buffer_.append("\\b", 2);
           break;
         case '\t':
-          buffer_ += "\\t";
+          buffer_.append("\\t", 2);
           break;
         case '\n':
-          buffer_ += "\\n";
+          buffer_.append("\\n", 2);
           break;
         case '\f':
-          buffer_ += "\\f";
+          buffer_.append("\\f", 2);
           break;
         case '\r':
-          buffer_ += "\\r";
+          buffer_.append("\\r", 2);
+          break;
+        case 0x7F:
+          buffer_ += static_cast<char>(c);
           break;
         default:
-          buffer_ += "\\u00";
-          buffer_ += kHex[static_cast<unsigned char>(c) >> 4];
-          buffer_ += kHex[static_cast<unsigned char>(c) & 15];
+          buffer_.append("\\u00", 4);
+          buffer_ += kHex[c >> 4];
+          buffer_ += kHex[c & 15];
       }
-      at = end + 1;
     }
     buffer_ += '"';
   }
-  static bool Escaped(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+  static bool IsAscii(std::string_view text) {
+    uint64_t bits = 0;
+    size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+      uint64_t x = 0;
+      std::memcpy(&x, text.data() + at, 8);
+      bits |= x;
+    }
+    for (; at < text.size(); ++at) bits |= static_cast<unsigned char>(text[at]);
+    return (bits & 0x8080808080808080) == 0;
+  }
   void Dumped(const json& value) {
     const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
     // Dumped strings hold no line feed, so every one starts a line to indent.
     size_t from = 0;
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', from)) {
       buffer_.append(text, from, at + 1 - from);
-      buffer_.append(depth_ * 2, ' ');
+      Indent();
       from = at + 1;
     }
     buffer_.append(text, from);
+  }
+
+  // The current depth's indentation, copied rather than filled in: it starts every line.
+  void Indent() {
+    static constexpr std::string_view kSpaces = "                                ";
+    if (depth_ * 2 <= kSpaces.size()) {
+      buffer_.append(kSpaces.data(), depth_ * 2);
+    } else {
+      buffer_.append(depth_ * 2, ' ');
+    }
   }
 
   // Before a value: the comma and the line of the container it stands in.
@@ -737,7 +794,7 @@ class JsonWriter {
     } else {
       buffer_ += ",\n";
     }
-    buffer_.append(depth_ * 2, ' ');
+    Indent();
     if (out_ && buffer_.size() >= kFlushSize) Flush();
   }
   void Begin(char open) {
@@ -752,7 +809,7 @@ class JsonWriter {
       buffer_ += close;  // "{}" and "[]" for an empty one
     } else {
       buffer_ += '\n';
-      buffer_.append(depth_ * 2, ' ');
+      Indent();
       buffer_ += close;
     }
     empty_ = false;
@@ -863,25 +920,23 @@ Scene ParseScene(std::string_view text, const std::string& fileName) {
          {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
 
   Scene scene;
-  // Views of the paths of `scene.documents`, which is reserved so that they stay put.
-  std::unordered_set<std::string_view> paths;
+  PathIndex paths;
   if (const Value* documents = r.Find(root, "documents")) {
     const Path where = scenePath.Field("documents");
     const auto entries = r.Array(*documents, where);
     scene.documents.reserve(entries.size());
-    paths.reserve(entries.size());
+    paths.Reset(scene.documents, entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      const Path at = where.Entry(i);
-      SimDocument d = ReadDocument(r, r.Of(entries[i]), at);
-      if (paths.contains(d.path))
-        r.Fail(*r.Find(r.Of(entries[i]), "path"), "the document " + QuoteInput(d.path) + " is listed twice");
-      scene.documents.push_back(std::move(d));
-      paths.insert(scene.documents.back().path);
+      scene.documents.push_back(ReadDocument(r, r.Of(entries[i]), where.Entry(i)));
+      if (!paths.Add(i)) {
+        r.Fail(*r.Find(r.Of(entries[i]), "path"),
+               "the document " + QuoteInput(scene.documents[i].path) + " is listed twice");
+      }
     }
   }
   if (const Value* active = r.Find(root, "active"); active && active->type != Value::Type::kNull) {
     scene.active = r.String(*active, scenePath.Field("active"));
-    if (!paths.contains(*scene.active))
+    if (!paths.Find(*scene.active))
       r.Fail(*active, "active names " + QuoteInput(*scene.active) + ", which is not in documents");
   }
   if (const Value* selection = r.Find(root, "selection")) {

@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
 
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
   if (terminal || trace) std::cerr << "\n";
-  summary << ponderix::sim::Summarize(result, verbose);
+  ponderix::sim::Summarize(summary, result, verbose);
   if (!resultPath.empty()) {
     // Written as it is made: the result of a large scene is too large to hold twice.
     std::ostream& out = resultPath == "-" ? std::cout : resultFile;
