@@ -112,7 +112,7 @@ const char* OutcomeName(Outcome outcome) {
 }
 
 SessionResult RunSession(Scene scene, ActionSource& actions,
-                         const std::function<void(const Event&)>& onEvent) {
+                         const std::function<void(const Event&, std::string_view)>& onEvent) {
   // What the summary compares with; the host takes the scene itself.
   struct Before {
     double density;
@@ -124,7 +124,6 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
   for (const SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
   std::string decimalSeparator = scene.decimalSeparator;
   SimHost host(std::move(scene));
-  host.LogDocumentIndexes();
   if (onEvent) host.Observe(onEvent);
   SimShell shell(host);
   WatchedSource watched(actions);
@@ -155,6 +154,7 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
   result.messages = host.messages();
   result.heldReferences = host.HeldReferences();
   result.events = host.TakeEvents();
+  result.eventTexts = host.TakeEventTexts();
   result.snapshots = toolkit.snapshots();
   Scene after = host.TakeScene();
   result.active = std::move(after.active);

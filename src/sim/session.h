@@ -37,8 +37,9 @@ struct SessionResult {
   std::optional<std::string> active;
   std::optional<std::string> failure;  // the host call's failure text, when the run failed
   int heldReferences = 0;
-  // Events about a document name it by its index in `documents`.
+  // Events name a document by its index in `documents`, a text by its index in `eventTexts`.
   std::vector<Event> events;
+  std::vector<std::string> eventTexts;
   std::vector<FormSnapshot> snapshots;
   std::vector<MenuEntry> menu;
   std::vector<MenuEntry> menuAfterDisconnect;
@@ -50,7 +51,7 @@ struct SessionResult {
 // cannot be carried out or the actions end while a form is shown.
 // `onEvent`, when given, sees every host event as it happens.
 SessionResult RunSession(Scene scene, ActionSource& actions,
-                         const std::function<void(const Event&)>& onEvent = {});
+                         const std::function<void(const Event&, std::string_view)>& onEvent = {});
 
 // Writes the readable summary ponderix-sim prints: the outcome, the documents
 // the session changed, the messages. `verbose` adds every document, the

@@ -20,11 +20,11 @@ struct SimState {
   PathIndex byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
-  std::function<void(const Event&)> observer;
+  std::vector<std::string> eventTexts;
+  std::function<void(const Event&, std::string_view)> observer;
   std::vector<MenuEntry> menu;
   CallbackTarget* callbackTarget = nullptr;
   int held = 0;
-  bool byIndex = false;
 
   SimDocument* Find(std::string_view path) {
     const std::optional<size_t> index = byPath.Find(path);
@@ -44,19 +44,15 @@ struct SimState {
     }
   }
 
-  void Log(Event e) {
-    events.push_back(std::move(e));
-    if (observer) observer(events.back());
+  void LogText(Event::Kind kind, const std::string& text) {
+    events.push_back({kind, false, static_cast<uint32_t>(eventTexts.size()), 0});
+    eventTexts.push_back(text);
+    if (observer) observer(events.back(), text);
   }
 
   void LogDocument(Event::Kind kind, const SimDocument& doc, double density, bool visible) {
-    if (!byIndex) {
-      Log({kind, doc.path, "", density, visible});
-      return;
-    }
-    const auto index = static_cast<uint32_t>(&doc - scene.documents.data());
-    events.push_back({kind, "", "", density, visible, index});
-    if (observer) observer({kind, doc.path, "", density, visible, index});
+    events.push_back({kind, visible, static_cast<uint32_t>(&doc - scene.documents.data()), density});
+    if (observer) observer(events.back(), doc.path);
   }
 
   void SetVisible(SimDocument& doc, bool visible) {
@@ -273,7 +269,7 @@ class SimApplication : public Handed<Application> {
   int32_t ShowUserMessage(const std::string& text, int32_t /*icon*/, int32_t /*buttons*/) override {
     state_->Check("ShowUserMessage");
     state_->messages.push_back({Message::Kind::kHost, text});
-    state_->Log({Event::Kind::kMessage, "", text, 0, false});
+    state_->LogText(Event::Kind::kMessage, text);
     return 1;
   }
 
@@ -403,6 +399,9 @@ SimHost::SimHost(Scene scene) : state_(std::make_shared<SimState>()) {
     if (!state_->byPath.Add(i))
       throw std::invalid_argument("the scene lists the document " + docs[i].path + " twice");
   }
+  // Room for a run that activates, shows, writes and hides every document, so
+  // that a long log is not moved as it grows; untouched room costs no memory.
+  state_->events.reserve(4 * docs.size() + 64);
   for (const MenuEntry& e : state_->scene.menu) {
     state_->AddSubMenus(e.docType, e.path);
     state_->AddMenuEntry(e);
@@ -441,16 +440,16 @@ CommandOutcome SimHost::ChooseCommand(int32_t docType, std::string_view callback
   return outcome;
 }
 
-void SimHost::Observe(std::function<void(const Event&)> observer) { state_->observer = std::move(observer); }
+void SimHost::Observe(std::function<void(const Event&, std::string_view)> observer) {
+  state_->observer = std::move(observer);
+}
 
 void SimHost::RecordBox(const std::string& text) {
   state_->messages.push_back({Message::Kind::kBox, text});
-  state_->Log({Event::Kind::kBox, "", text, 0, false});
+  state_->LogText(Event::Kind::kBox, text);
 }
 
-void SimHost::RecordWebPage(const std::string& address) {
-  state_->Log({Event::Kind::kWebPage, address, "", 0, false});
-}
+void SimHost::RecordWebPage(const std::string& address) { state_->LogText(Event::Kind::kWebPage, address); }
 
 const Scene& SimHost::scene() const { return state_->scene; }
 
@@ -460,14 +459,14 @@ const std::vector<Message>& SimHost::messages() const { return state_->messages;
 
 const std::vector<Event>& SimHost::events() const { return state_->events; }
 
+std::string_view SimHost::Subject(const Event& event) const {
+  return event.AboutText() ? state_->eventTexts.at(event.subject)
+                           : state_->scene.documents.at(event.subject).path;
+}
+
 std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
 
-void SimHost::LogDocumentIndexes() {
-  state_->byIndex = true;
-  // Room for a run that activates, shows, writes and hides every document,
-  // so that a long log is not moved as it grows; untouched room costs no memory.
-  state_->events.reserve(state_->events.size() + 4 * state_->scene.documents.size() + 64);
-}
+std::vector<std::string> SimHost::TakeEventTexts() { return std::exchange(state_->eventTexts, {}); }
 
 Scene SimHost::TakeScene() {
   state_->byPath.Clear();  // it reads the paths of the documents handed over

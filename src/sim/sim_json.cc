@@ -861,29 +861,29 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
   w.Key("heldReferences").Int(result.heldReferences);
   w.Key("events").BeginArray();
   for (const Event& e : result.events) {
-    const std::string& path =
-        e.document == Event::kNoDocument ? e.path : result.documents.at(e.document).path;
+    const std::string& subject =
+        e.AboutText() ? result.eventTexts.at(e.subject) : result.documents.at(e.subject).path;
     w.BeginObject();
     w.Key("kind").String(EventKindName(e.kind));
     switch (e.kind) {
       case Event::Kind::kMessage:
       case Event::Kind::kBox:
-        w.Key("text").String(e.text);
+        w.Key("text").String(subject);
         break;
       case Event::Kind::kOpen:
       case Event::Kind::kActivate:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         break;
       case Event::Kind::kVisible:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         w.Key("visible").Bool(e.visible);
         break;
       case Event::Kind::kDensity:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         w.Key("density").Double(e.density);
         break;
       case Event::Kind::kWebPage:
-        w.Key("address").String(path);
+        w.Key("address").String(subject);
         break;
     }
     w.EndObject();

@@ -68,7 +68,7 @@ TEST(FrmPartSelect, OkReusesOpenDocumentsByExactFileNameAndOpensTheRestHidden) {
   EXPECT_FALSE(h.Visible(kWasher));
   std::vector<std::string> opened;
   for (const sim::Event& e : h.host.events()) {
-    if (e.kind == sim::Event::Kind::kOpen) opened.push_back(e.path);
+    if (e.kind == sim::Event::Kind::kOpen) opened.emplace_back(h.host.Subject(e));
   }
   EXPECT_THAT(opened, ElementsAre(kRotor, kWasher));
 }

@@ -152,7 +152,7 @@ TEST(RunDensity, ResultMessageComesBeforeAnyWriteAndTheStartIsActiveAgain) {
   // Written in row order: the bolt, then the washer.
   std::vector<std::string> written;
   for (const sim::Event& e : h.host.events()) {
-    if (e.kind == sim::Event::Kind::kDensity) written.push_back(e.path);
+    if (e.kind == sim::Event::Kind::kDensity) written.emplace_back(h.host.Subject(e));
   }
   EXPECT_THAT(written, ElementsAre(kBolt, kWasher));
   EXPECT_EQ(h.Active(), kPump);
@@ -184,7 +184,7 @@ TEST(RunDensity, WebLinksOpenTheMakersPageAndChangeNothing) {
   ASSERT_EQ(h.Run(), std::nullopt);
   std::vector<std::string> pages;
   for (const sim::Event& e : h.host.events()) {
-    if (e.kind == sim::Event::Kind::kWebPage) pages.push_back(e.path);
+    if (e.kind == sim::Event::Kind::kWebPage) pages.emplace_back(h.host.Subject(e));
   }
   EXPECT_THAT(pages, ElementsAre(kMakerWebAddress, kMakerWebAddress));
   EXPECT_EQ(h.shell.lastShowMode(), 1);  // shown in a normal window
