@@ -87,28 +87,33 @@ class CountingIterator {
   LineCount* count_ = nullptr;
 };
 
+// The bytes of `word` that do not stand for themselves in a JSON string, each
+// marked by its high bit: those below 0x20 or above 0x7E, the quote and the
+// backslash. Borrows and carries run only towards higher bytes, so the lowest
+// mark is always right (the ones above it need not be).
+uint64_t Specials(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  const auto zeros = [](uint64_t x) { return (x - kOnes) & ~x; };
+  const uint64_t controls = (word - kOnes * 0x20) & ~word;
+  const uint64_t high = word | (word + kOnes);  // 0x7F and up
+  return (controls | high | zeros(word ^ (kOnes * '"')) | zeros(word ^ (kOnes * '\\'))) & kHigh;
+}
+
 // How many bytes at the start of `text` stand for themselves in a JSON
 // string: printable ASCII other than the quote and the backslash. Eight bytes
 // a step, as a scene's and a result's paths run long.
 size_t PlainLength(std::string_view text) {
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  constexpr uint64_t kHigh = 0x8080808080808080;
-  // Whether some byte of `x`, all of them below 0x80, is below `n`.
-  const auto anyBelow = [](uint64_t x, uint64_t n) { return ((x - kOnes * n) & ~x & kHigh) != 0; };
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    uint64_t x = 0;
-    std::memcpy(&x, text.data() + at, 8);
-    // A byte of 0x7F or more has its high bit set in x or in x + 1.
-    if (((x | (x + kOnes)) & kHigh) != 0 || anyBelow(x, 0x20) || anyBelow(x ^ (kOnes * '"'), 1) ||
-        anyBelow(x ^ (kOnes * '\\'), 1))
-      break;
+  static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
+  for (size_t at = 0; at < text.size(); at += 8) {
+    // The last few bytes are padded with plain ones.
+    uint64_t word = 0x4141414141414141;
+    std::memcpy(&word, text.data() + at, std::min<size_t>(8, text.size() - at));
+    if (const uint64_t marks = Specials(word)) {
+      return std::min(text.size(), at + static_cast<size_t>(std::countr_zero(marks)) / 8);
+    }
   }
-  for (; at < text.size(); ++at) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
-  }
-  return at;
+  return text.size();
 }
 
 // The document as read: a flat tree of values, each with its line, whose
@@ -645,7 +650,7 @@ class JsonWriter {
   JsonWriter& Key(std::string_view key) {
     Separate();
     Quoted(key);
-    buffer_ += ": ";
+    buffer_.append(": ", 2);
     keyed_ = true;
     return *this;
   }
@@ -656,7 +661,7 @@ class JsonWriter {
 
   void Bool(bool value) {
     Separate();
-    buffer_ += value ? "true" : "false";
+    buffer_.append(value ? std::string_view("true") : std::string_view("false"));
   }
   void Int(int64_t value) {
     Separate();
@@ -677,11 +682,11 @@ class JsonWriter {
     const auto end =
         std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int64_t>(value)).ptr;
     buffer_.append(digits.data(), end);
-    buffer_ += ".0";
+    buffer_.append(".0", 2);
   }
   void Null() {
     Separate();
-    buffer_ += "null";
+    buffer_.append("null", 4);
   }
   // A value built as a document, dumped at the current depth.
   void Dump(const json& value) {
@@ -792,7 +797,7 @@ class JsonWriter {
       buffer_ += '\n';
       empty_ = false;
     } else {
-      buffer_ += ",\n";
+      buffer_.append(",\n", 2);
     }
     Indent();
     if (out_ && buffer_.size() >= kFlushSize) Flush();
