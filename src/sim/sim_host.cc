@@ -116,10 +116,12 @@ class SimUserUnit : public Handed<UserUnit> {
   std::string path_;
 };
 
+// Refers to its entry of the scene's selection, which stays put: a run takes
+// a component for each of hundreds of thousands of selected parts.
 class SimComponent : public Handed<Component> {
  public:
-  SimComponent(std::shared_ptr<SimState> state, std::string path)
-      : Handed(std::move(state)), path_(std::move(path)) {}
+  SimComponent(std::shared_ptr<SimState> state, const std::string& path)
+      : Handed(std::move(state)), path_(path) {}
   Ref<Document> ComponentDocument() override {
     state_->Check("ComponentDocument", path_);
     SimDocument* doc = state_->Find(path_);
@@ -129,7 +131,7 @@ class SimComponent : public Handed<Component> {
   }
 
  private:
-  std::string path_;
+  const std::string& path_;
 };
 
 class SimSelectionMgr : public Handed<SelectionMgr> {

@@ -103,17 +103,19 @@ uint64_t Specials(uint64_t word) {
 // How many bytes at the start of `text` stand for themselves in a JSON
 // string: printable ASCII other than the quote and the backslash. Eight bytes
 // a step, as a scene's and a result's paths run long.
-size_t PlainLength(std::string_view text) {
+inline size_t PlainLength(std::string_view text) {
   static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
-  for (size_t at = 0; at < text.size(); at += 8) {
-    // The last few bytes are padded with plain ones.
-    uint64_t word = 0x4141414141414141;
-    std::memcpy(&word, text.data() + at, std::min<size_t>(8, text.size() - at));
-    if (const uint64_t marks = Specials(word)) {
-      return std::min(text.size(), at + static_cast<size_t>(std::countr_zero(marks)) / 8);
-    }
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    if (const uint64_t marks = Specials(word)) return at + static_cast<size_t>(std::countr_zero(marks)) / 8;
   }
-  return text.size();
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') break;
+  }
+  return at;
 }
 
 // The document as read: a flat tree of values, each with its line, whose
@@ -512,6 +514,23 @@ class SceneReader {
     }
   }
 
+  // The same check, giving the value of each allowed field, or null, in the
+  // order of `allowed`: one pass instead of a Find for each field.
+  template <size_t N>
+  std::array<const Value*, N> Fields(const Value& object, const Path& at,
+                                     const std::array<std::string_view, N>& allowed) const {
+    if (object.type != Value::Type::kObject) Fail(object, at.Name() + " must be an object");
+    std::array<const Value*, N> found{};
+    for (const Member& m : Members(object)) {
+      const std::string_view key = doc_.Text(m.key, m.keySize);
+      const auto field = std::find(allowed.begin(), allowed.end(), key);
+      if (field == allowed.end())
+        Fail(doc_.at(m.value), "unknown field " + QuoteInput(key) + " in " + at.Name());
+      found[static_cast<size_t>(field - allowed.begin())] = &doc_.at(m.value);
+    }
+    return found;
+  }
+
   // The field `key` of an object, or nothing.
   const Value* Find(const Value& object, std::string_view key) const {
     for (const Member& m : Members(object)) {
@@ -566,21 +585,22 @@ class SceneReader {
 };
 
 SimDocument ReadDocument(const SceneReader& r, const Value& doc, const Path& at) {
-  r.Keys(doc, at, {"path", "type", "open", "visible", "lengthUnit", "density", "dependencies"});
+  static constexpr std::array<std::string_view, 7> kFields = {
+      "path", "type", "open", "visible", "lengthUnit", "density", "dependencies"};
+  const auto [path, type, open, visible, unit, density, deps] = r.Fields(doc, at, kFields);
   SimDocument d;
-  const Value* path = r.Find(doc, "path");
   if (!path) r.Fail(doc, at.Name() + " needs a path");
   d.path = r.String(*path, at.Field("path"));
   if (d.path.empty()) r.Fail(*path, at.Name() + " has an empty path");
-  if (const Value* type = r.Find(doc, "type")) {
+  if (type) {
     d.type = r.Int(*type, at.Field("type"));
     if (d.type < 1 || d.type > 3) r.Fail(*type, "type must be 1 (part), 2 (assembly) or 3 (drawing)");
   }
-  if (const Value* open = r.Find(doc, "open")) d.open = r.Bool(*open, at.Field("open"));
-  if (const Value* visible = r.Find(doc, "visible")) d.visible = r.Bool(*visible, at.Field("visible"));
-  if (const Value* unit = r.Find(doc, "lengthUnit")) d.lengthUnit = r.Int(*unit, at.Field("lengthUnit"));
-  if (const Value* density = r.Find(doc, "density")) d.density = r.Number(*density, at.Field("density"));
-  if (const Value* deps = r.Find(doc, "dependencies")) {
+  if (open) d.open = r.Bool(*open, at.Field("open"));
+  if (visible) d.visible = r.Bool(*visible, at.Field("visible"));
+  if (unit) d.lengthUnit = r.Int(*unit, at.Field("lengthUnit"));
+  if (density) d.density = r.Number(*density, at.Field("density"));
+  if (deps) {
     const Path where = at.Field("dependencies");
     const auto entries = r.Array(*deps, where);
     std::vector<std::string> list;
@@ -647,10 +667,12 @@ class JsonWriter {
   void BeginArray() { Begin('['); }
   void EndArray() { End(']'); }
   // The key of the object's next value, which follows at once: `Key("path").String(path)`.
+  // Keys are the result's own field names, which need no escape.
   JsonWriter& Key(std::string_view key) {
     Separate();
-    Quoted(key);
-    buffer_.append(": ", 2);
+    buffer_ += '"';
+    buffer_ += key;
+    buffer_.append("\": ", 3);
     keyed_ = true;
     return *this;
   }
