@@ -87,10 +87,10 @@ class Handed : public Interface {
  public:
   Handed(const Handed&) = delete;
   Handed& operator=(const Handed&) = delete;
+  ~Handed() override { --state_->held; }
 
  protected:
   explicit Handed(std::shared_ptr<SimState> state) : state_(std::move(state)) { ++state_->held; }
-  ~Handed() override { --state_->held; }
 
   std::shared_ptr<SimState> state_;
 };
