@@ -95,7 +95,7 @@ void frmPartSelect::CollectOpenDocs() {
     Ref<Document> doc = docs->Next(1, fetched);
     if (fetched < 1) break;
     if (!doc) throw HostError("Next", "the host counted a document but gave none");
-    openDocNames.push_back(SplitPath(doc->GetPathName()).fileName);
+    openDocNames.emplace_back(FileNameOf(doc->GetPathName()));
     openDocs.push_back(std::move(doc));
   }
 }
@@ -107,7 +107,7 @@ void frmPartSelect::CollectPreSelNames() {
   for (int64_t i = run_.partDocs.LowerBound(); i <= run_.partDocs.UpperBound(); ++i) {
     const Ref<Document>& doc = run_.partDocs(i);
     if (!doc) throw HostError("GetPathName", "a pre-selected part has no document");
-    names.push_back(SplitPath(doc->GetPathName()).fileName);
+    names.emplace_back(FileNameOf(doc->GetPathName()));
   }
   preSelNames = SortedDistinctNames(std::move(names));
 }

@@ -10,9 +10,6 @@
 
 namespace ponderix {
 
-namespace {
-
-// Everything after the last backslash, without leading or trailing spaces.
 // Only U+0020 counts as a blank: the host's trim leaves tabs alone.
 std::string_view FileNameOf(std::string_view path) {
   const std::size_t slash = path.rfind('\\');
@@ -21,6 +18,8 @@ std::string_view FileNameOf(std::string_view path) {
   if (first == std::string_view::npos) return {};
   return name.substr(first, name.find_last_not_of(' ') - first + 1);
 }
+
+namespace {
 
 // Byte rank for the first byte that differs. UTF-8 byte order is code point
 // order; UTF-16 order differs only in that U+E000..U+FFFF (lead bytes EE, EF)

@@ -20,6 +20,8 @@ struct PathParts {
 };
 
 PathParts SplitPath(std::string_view path);
+// SplitPath(path).fileName, as a view into `path`.
+std::string_view FileNameOf(std::string_view path);
 
 // a < b by UTF-16 code units; a proper prefix sorts first.
 bool Utf16Less(std::string_view a, std::string_view b);

@@ -45,6 +45,11 @@ size_t Distance(const std::string& a, const std::string& b) {
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendPrintable(out, text);
+  return out;
+}
+
+void AppendPrintable(std::string& out, std::string_view text) {
   auto hex = [&out](unsigned char c) {
     char code[5];
     std::snprintf(code, sizeof code, "\\x%02X", c);
@@ -55,10 +60,16 @@ std::string Printable(std::string_view text) {
     if (c < 0x80) {
       if (c < 0x20 || c == 0x7F) {
         hex(c);
-      } else {
-        out += static_cast<char>(c);
+        ++i;
+        continue;
       }
-      ++i;
+      // Printable ASCII in one run: the summary prints the paths of a large scene.
+      size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x20 &&
+             static_cast<unsigned char>(text[end]) < 0x7F)
+        ++end;
+      out.append(text, i, end - i);
+      i = end;
       continue;
     }
     const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
@@ -79,7 +90,6 @@ std::string Printable(std::string_view text) {
     out.append(text.substr(i, n));
     i += n;
   }
-  return out;
 }
 
 std::string QuoteInput(std::string_view text) {

@@ -51,6 +51,8 @@ std::vector<Action> ParseScript(const std::string& text);
 // Text for a terminal: control characters and bytes that are not UTF-8
 // written as \xNN, so that none reaches the terminal raw.
 std::string Printable(std::string_view text);
+// The same, appended to `out`.
+void AppendPrintable(std::string& out, std::string_view text);
 // What a user gave, as an error message quotes it: printable, in double
 // quotes, cut after 80 characters.
 std::string QuoteInput(std::string_view text);

@@ -27,7 +27,13 @@ int CommandDocType(const SimHost& host) {
   return kDocTypePart;
 }
 
-std::string Density(double value) { return FormatInvariantNumber(value).substr(value < 0 ? 0 : 1); }
+std::string Density(double value) {
+  // A whole number as the invariant format writes it, without its detour
+  // through text: the summary gives two densities for each changed document.
+  if (std::trunc(value) == value && std::abs(value) < 1e15)
+    return std::to_string(static_cast<int64_t>(value));
+  return FormatInvariantNumber(value).substr(value < 0 ? 0 : 1);
+}
 
 // Passes the actions on and remembers the form they were last asked for, the
 // dialog a run that wrote nothing ended in.
@@ -106,7 +112,7 @@ const char* OutcomeName(Outcome outcome) {
 }
 
 SessionResult RunSession(Scene scene, ActionSource& actions,
-                         const std::function<void(const Event&)>& onEvent) {
+                         const std::function<void(const Event&, std::string_view)>& onEvent) {
   // What the summary compares with; the host takes the scene itself.
   struct Before {
     double density;
@@ -118,7 +124,6 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
   for (const SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
   std::string decimalSeparator = scene.decimalSeparator;
   SimHost host(std::move(scene));
-  host.LogDocumentIndexes();
   if (onEvent) host.Observe(onEvent);
   SimShell shell(host);
   WatchedSource watched(actions);
@@ -151,6 +156,7 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
   }
   result.messages = host.messages();
   result.events = host.TakeEvents();
+  result.eventTexts = host.TakeEventTexts();
   result.snapshots = toolkit.snapshots();
   Scene after = host.TakeScene();
   result.active = std::move(after.active);
@@ -170,7 +176,7 @@ namespace {
 // each of hundreds of thousands of documents.
 void PrintDocument(std::string& out, const DocumentState& d) {
   out += "  ";
-  out += Printable(d.path);
+  AppendPrintable(out, d.path);
   out += "\n    density ";
   out += Density(d.densityBefore);
   out += " -> ";
@@ -194,10 +200,17 @@ void PrintMenu(std::ostream& out, const std::vector<MenuEntry>& menu) {
 
 }  // namespace
 
-std::string Summarize(const SessionResult& result, bool verbose) {
-  // The documents go straight into the text, which may run to hundreds of
-  // megabytes; the rest through a stream.
+void Summarize(std::ostream& to, const SessionResult& result, bool verbose) {
+  // The documents go into a text handed on a megabyte at a time: a large
+  // run lists hundreds of megabytes. The rest goes through a stream.
   std::string text = Printable(result.outcomeLine) + "\n";
+  const auto print = [&](const DocumentState& d) {
+    PrintDocument(text, d);
+    if (text.size() >= (size_t{1} << 20)) {
+      to << text;
+      text.clear();
+    }
+  };
   std::vector<const DocumentState*> changed;
   for (const DocumentState& d : result.documents) {
     const bool sameDensity =
@@ -209,10 +222,10 @@ std::string Summarize(const SessionResult& result, bool verbose) {
   std::ostringstream out;
   if (verbose) {
     text += "Documents:\n";
-    for (const DocumentState& d : result.documents) PrintDocument(text, d);
+    for (const DocumentState& d : result.documents) print(d);
   } else {
     if (!changed.empty()) text += "Changed:\n";
-    for (const DocumentState* d : changed) PrintDocument(text, *d);
+    for (const DocumentState* d : changed) print(*d);
     if (unchanged > 0) {
       out << (unchanged == 1 ? "1 document" : std::to_string(unchanged) + " documents")
           << (changed.empty() ? "" : " more") << " unchanged (--verbose lists "
@@ -236,8 +249,7 @@ std::string Summarize(const SessionResult& result, bool verbose) {
     out << "Menu after disconnect:" << (result.menuAfterDisconnect.empty() ? " (empty)" : "") << "\n";
     PrintMenu(out, result.menuAfterDisconnect);
   }
-  text += out.str();
-  return text;
+  to << text << out.str();
 }
 
 }  // namespace ponderix::sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,8 +37,9 @@ struct SessionResult {
   std::optional<std::string> active;
   std::optional<std::string> failure;  // the host call's failure text, when the run failed
   int heldReferences = 0;
-  // Events about a document name it by its index in `documents`.
+  // Events name a document by its index in `documents`, a text by its index in `eventTexts`.
   std::vector<Event> events;
+  std::vector<std::string> eventTexts;
   std::vector<FormSnapshot> snapshots;
   std::vector<MenuEntry> menu;
   std::vector<MenuEntry> menuAfterDisconnect;
@@ -49,11 +51,11 @@ struct SessionResult {
 // cannot be carried out or the actions end while a form is shown.
 // `onEvent`, when given, sees every host event as it happens.
 SessionResult RunSession(Scene scene, ActionSource& actions,
-                         const std::function<void(const Event&)>& onEvent = {});
+                         const std::function<void(const Event&, std::string_view)>& onEvent = {});
 
-// The readable summary ponderix-sim prints: the outcome, the documents the
-// session changed, the messages. `verbose` adds every document, the
+// Writes the readable summary ponderix-sim prints: the outcome, the documents
+// the session changed, the messages. `verbose` adds every document, the
 // references held and both menus.
-std::string Summarize(const SessionResult& result, bool verbose = false);
+void Summarize(std::ostream& out, const SessionResult& result, bool verbose = false);
 
 }  // namespace ponderix::sim

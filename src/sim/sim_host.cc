@@ -5,63 +5,13 @@
 #include <stdexcept>
 #include <utility>
 
+#include "sim/path_index.h"
+
 namespace ponderix::sim {
 
 namespace {
 
 constexpr int32_t kFileNotFound = 2;  // the host's error code for an unknown file
-
-// The documents by path, by open addressing over their indexes: no node to
-// allocate per document, and a look-up touches one slot and one path. A scene
-// may hold a million documents, and the add-in looks each up several times.
-class PathIndex {
- public:
-  // Indexes `docs`, whose paths never change once the scene is set. Gives
-  // the first document whose path an earlier one has, or nothing.
-  const SimDocument* Build(const std::vector<SimDocument>& docs) {
-    docs_ = &docs;
-    size_t capacity = 16;
-    while (capacity < docs.size() * 2) capacity *= 2;
-    slots_.assign(capacity, Slot{});
-    for (size_t i = 0; i < docs.size(); ++i) {
-      const size_t hash = std::hash<std::string_view>{}(docs[i].path);
-      Slot& slot = slots_[Probe(docs[i].path, hash)];
-      if (slot.index != kEmpty) return &docs[i];
-      slot = {hash, static_cast<uint32_t>(i)};
-    }
-    return nullptr;
-  }
-  void Clear() {
-    docs_ = nullptr;
-    std::vector<Slot>().swap(slots_);
-  }
-  // The index of the document at `path`, or nothing.
-  std::optional<size_t> Find(std::string_view path) const {
-    if (slots_.empty()) return std::nullopt;
-    const Slot& slot = slots_[Probe(path, std::hash<std::string_view>{}(path))];
-    if (slot.index == kEmpty) return std::nullopt;
-    return slot.index;
-  }
-
- private:
-  static constexpr uint32_t kEmpty = UINT32_MAX;
-  struct Slot {
-    size_t hash = 0;
-    uint32_t index = kEmpty;
-  };
-
-  // The slot that holds `path`, else the empty one where it would go.
-  size_t Probe(std::string_view path, size_t hash) const {
-    const size_t mask = slots_.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
-      const Slot& slot = slots_[at];
-      if (slot.index == kEmpty || (slot.hash == hash && (*docs_)[slot.index].path == path)) return at;
-    }
-  }
-
-  const std::vector<SimDocument>* docs_ = nullptr;
-  std::vector<Slot> slots_;
-};
 
 }  // namespace
 
@@ -70,11 +20,11 @@ struct SimState {
   PathIndex byPath;
   std::vector<Message> messages;
   std::vector<Event> events;
-  std::function<void(const Event&)> observer;
+  std::vector<std::string> eventTexts;
+  std::function<void(const Event&, std::string_view)> observer;
   std::vector<MenuEntry> menu;
   CallbackTarget* callbackTarget = nullptr;
   int held = 0;
-  bool byIndex = false;
 
   SimDocument* Find(std::string_view path) {
     const std::optional<size_t> index = byPath.Find(path);
@@ -94,19 +44,15 @@ struct SimState {
     }
   }
 
-  void Log(Event e) {
-    events.push_back(std::move(e));
-    if (observer) observer(events.back());
+  void LogText(Event::Kind kind, const std::string& text) {
+    events.push_back({kind, false, static_cast<uint32_t>(eventTexts.size()), 0});
+    eventTexts.push_back(text);
+    if (observer) observer(events.back(), text);
   }
 
   void LogDocument(Event::Kind kind, const SimDocument& doc, double density, bool visible) {
-    if (!byIndex) {
-      Log({kind, doc.path, "", density, visible});
-      return;
-    }
-    const auto index = static_cast<uint32_t>(&doc - scene.documents.data());
-    events.push_back({kind, "", "", density, visible, index});
-    if (observer) observer({kind, doc.path, "", density, visible, index});
+    events.push_back({kind, visible, static_cast<uint32_t>(&doc - scene.documents.data()), density});
+    if (observer) observer(events.back(), doc.path);
   }
 
   void SetVisible(SimDocument& doc, bool visible) {
@@ -133,37 +79,49 @@ struct SimState {
 
 namespace {
 
-// Hands `object` to the add-in as one counted reference.
-template <class T>
-Ref<T> Hand(const std::shared_ptr<SimState>& state, std::unique_ptr<T> object) {
-  ++state->held;
-  return Ref<T>(object.release(), [state](T* p) {
-    --state->held;
-    delete p;
-  });
+// An object handed to the add-in, counted as one reference while it lives.
+// Made by Hand, so that the object and its shared count take one allocation:
+// a run may hold references to each of a million documents.
+template <class Interface>
+class Handed : public Interface {
+ public:
+  Handed(const Handed&) = delete;
+  Handed& operator=(const Handed&) = delete;
+  ~Handed() override { --state_->held; }
+
+ protected:
+  explicit Handed(std::shared_ptr<SimState> state) : state_(std::move(state)) { ++state_->held; }
+
+  std::shared_ptr<SimState> state_;
+};
+
+template <class T, class... Args>
+std::shared_ptr<T> Hand(Args&&... args) {
+  return std::make_shared<T>(std::forward<Args>(args)...);
 }
 
 class SimDocumentRef;
 Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc);
 
-class SimUserUnit : public UserUnit {
+class SimUserUnit : public Handed<UserUnit> {
  public:
   SimUserUnit(std::shared_ptr<SimState> state, std::string path)
-      : state_(std::move(state)), path_(std::move(path)) {}
+      : Handed(std::move(state)), path_(std::move(path)) {}
   int32_t UnitCode() override {
     state_->Check("UnitCode", path_);
     return state_->Find(path_)->lengthUnit;
   }
 
  private:
-  std::shared_ptr<SimState> state_;
   std::string path_;
 };
 
-class SimComponent : public Component {
+// Refers to its entry of the scene's selection, which stays put: a run takes
+// a component for each of hundreds of thousands of selected parts.
+class SimComponent : public Handed<Component> {
  public:
-  SimComponent(std::shared_ptr<SimState> state, std::string path)
-      : state_(std::move(state)), path_(std::move(path)) {}
+  SimComponent(std::shared_ptr<SimState> state, const std::string& path)
+      : Handed(std::move(state)), path_(path) {}
   Ref<Document> ComponentDocument() override {
     state_->Check("ComponentDocument", path_);
     SimDocument* doc = state_->Find(path_);
@@ -173,14 +131,13 @@ class SimComponent : public Component {
   }
 
  private:
-  std::shared_ptr<SimState> state_;
-  std::string path_;
+  const std::string& path_;
 };
 
-class SimSelectionMgr : public SelectionMgr {
+class SimSelectionMgr : public Handed<SelectionMgr> {
  public:
   SimSelectionMgr(std::shared_ptr<SimState> state, std::string path)
-      : state_(std::move(state)), path_(std::move(path)) {}
+      : Handed(std::move(state)), path_(std::move(path)) {}
   int32_t SelectedObjectCount() override {
     state_->Check("SelectedObjectCount", path_);
     return static_cast<int32_t>(state_->scene.selection.size());
@@ -194,20 +151,19 @@ class SimSelectionMgr : public SelectionMgr {
     state_->Check("SelectedObjectComponent",
                   owner ? std::optional<std::string_view>(*owner) : std::optional<std::string_view>());
     if (!owner) return nullptr;
-    return Hand<Component>(state_, std::make_unique<SimComponent>(state_, *owner));
+    return Hand<SimComponent>(state_, *owner);
   }
 
  private:
-  std::shared_ptr<SimState> state_;
   std::string path_;
 };
 
 // Refers to its document directly: the scene's documents stay put, and a run
 // may hold a reference to every one of a million documents.
-class SimDocumentRef : public Document {
+class SimDocumentRef : public Handed<Document> {
  public:
   SimDocumentRef(std::shared_ptr<SimState> state, SimDocument& doc)
-      : state_(std::move(state)), doc_(doc), path_(doc.path) {}
+      : Handed(std::move(state)), doc_(doc), path_(doc.path) {}
 
   std::string GetPathName() override {
     state_->Check("GetPathName", path_);
@@ -219,12 +175,12 @@ class SimDocumentRef : public Document {
   }
   Ref<SelectionMgr> SelectionManager() override {
     state_->Check("SelectionManager", path_);
-    return Hand<SelectionMgr>(state_, std::make_unique<SimSelectionMgr>(state_, path_));
+    return Hand<SimSelectionMgr>(state_, path_);
   }
   Ref<UserUnit> GetUserUnit(int32_t unitType) override {
     state_->Check("GetUserUnit", path_);
     if (unitType != kUnitTypeLength) return nullptr;
-    return Hand<UserUnit>(state_, std::make_unique<SimUserUnit>(state_, path_));
+    return Hand<SimUserUnit>(state_, path_);
   }
   double GetUserPreferenceDoubleValue(int32_t preference) override {
     state_->Check("GetUserPreferenceDoubleValue", path_);
@@ -251,18 +207,17 @@ class SimDocumentRef : public Document {
  private:
   SimDocument& doc() { return doc_; }
 
-  std::shared_ptr<SimState> state_;
   SimDocument& doc_;
   const std::string& path_;
 };
 
 Ref<Document> HandDocument(const std::shared_ptr<SimState>& state, SimDocument& doc) {
-  return Hand<Document>(state, std::make_unique<SimDocumentRef>(state, doc));
+  return Hand<SimDocumentRef>(state, doc);
 }
 
-class SimEnumerator : public DocumentEnumerator {
+class SimEnumerator : public Handed<DocumentEnumerator> {
  public:
-  explicit SimEnumerator(std::shared_ptr<SimState> state) : state_(std::move(state)) {}
+  explicit SimEnumerator(std::shared_ptr<SimState> state) : Handed(std::move(state)) {}
   void Reset() override {
     state_->Check("Reset");
     next_ = 0;
@@ -279,13 +234,12 @@ class SimEnumerator : public DocumentEnumerator {
   }
 
  private:
-  std::shared_ptr<SimState> state_;
   size_t next_ = 0;
 };
 
-class SimFrame : public Frame {
+class SimFrame : public Handed<Frame> {
  public:
-  explicit SimFrame(std::shared_ptr<SimState> state) : state_(std::move(state)) {}
+  explicit SimFrame(std::shared_ptr<SimState> state) : Handed(std::move(state)) {}
   int32_t MenuItemCount(int32_t docType, const std::string& path) override {
     state_->Check("MenuItemCount", path);
     const std::string suffix = "@" + path;
@@ -299,12 +253,11 @@ class SimFrame : public Frame {
   }
 
  private:
-  std::shared_ptr<SimState> state_;
 };
 
-class SimApplication : public Application {
+class SimApplication : public Handed<Application> {
  public:
-  explicit SimApplication(std::shared_ptr<SimState> state) : state_(std::move(state)) {}
+  explicit SimApplication(std::shared_ptr<SimState> state) : Handed(std::move(state)) {}
 
   Ref<Document> GetActiveDocument() override {
     state_->Check("GetActiveDocument");
@@ -318,7 +271,7 @@ class SimApplication : public Application {
   int32_t ShowUserMessage(const std::string& text, int32_t /*icon*/, int32_t /*buttons*/) override {
     state_->Check("ShowUserMessage");
     state_->messages.push_back({Message::Kind::kHost, text});
-    state_->Log({Event::Kind::kMessage, "", text, 0, false});
+    state_->LogText(Event::Kind::kMessage, text);
     return 1;
   }
 
@@ -368,7 +321,7 @@ class SimApplication : public Application {
 
   Ref<DocumentEnumerator> EnumerateDocuments() override {
     state_->Check("EnumerateDocuments");
-    return Hand<DocumentEnumerator>(state_, std::make_unique<SimEnumerator>(state_));
+    return Hand<SimEnumerator>(state_);
   }
 
   bool RegisterCallbackTarget(std::uintptr_t /*moduleHandle*/, CallbackTarget& target,
@@ -412,11 +365,10 @@ class SimApplication : public Application {
 
   Ref<Frame> MainFrame() override {
     state_->Check("MainFrame");
-    return Hand<Frame>(state_, std::make_unique<SimFrame>(state_));
+    return Hand<SimFrame>(state_);
   }
 
  private:
-  std::shared_ptr<SimState> state_;
 };
 
 }  // namespace
@@ -443,9 +395,15 @@ std::string_view EventKindName(Event::Kind kind) {
 
 SimHost::SimHost(Scene scene) : state_(std::make_shared<SimState>()) {
   state_->scene = std::move(scene);
-  if (const SimDocument* twice = state_->byPath.Build(state_->scene.documents)) {
-    throw std::invalid_argument("the scene lists the document " + twice->path + " twice");
+  const std::vector<SimDocument>& docs = state_->scene.documents;
+  state_->byPath.Reset(docs, docs.size());
+  for (size_t i = 0; i < docs.size(); ++i) {
+    if (!state_->byPath.Add(i))
+      throw std::invalid_argument("the scene lists the document " + docs[i].path + " twice");
   }
+  // Room for a run that activates, shows, writes and hides every document, so
+  // that a long log is not moved as it grows; untouched room costs no memory.
+  state_->events.reserve(4 * docs.size() + 64);
   for (const MenuEntry& e : state_->scene.menu) {
     state_->AddSubMenus(e.docType, e.path);
     state_->AddMenuEntry(e);
@@ -459,7 +417,7 @@ Ref<Application> SimHost::GetApplication(std::string_view progId) {
   if (progId != "SldWorks.Application") {
     throw HostError("GetApplication", "no running application registered as " + std::string(progId));
   }
-  return Hand<Application>(state_, std::make_unique<SimApplication>(state_));
+  return Hand<SimApplication>(state_);
 }
 
 CommandOutcome SimHost::ChooseCommand(int32_t docType, std::string_view callback) {
@@ -484,16 +442,16 @@ CommandOutcome SimHost::ChooseCommand(int32_t docType, std::string_view callback
   return outcome;
 }
 
-void SimHost::Observe(std::function<void(const Event&)> observer) { state_->observer = std::move(observer); }
+void SimHost::Observe(std::function<void(const Event&, std::string_view)> observer) {
+  state_->observer = std::move(observer);
+}
 
 void SimHost::RecordBox(const std::string& text) {
   state_->messages.push_back({Message::Kind::kBox, text});
-  state_->Log({Event::Kind::kBox, "", text, 0, false});
+  state_->LogText(Event::Kind::kBox, text);
 }
 
-void SimHost::RecordWebPage(const std::string& address) {
-  state_->Log({Event::Kind::kWebPage, address, "", 0, false});
-}
+void SimHost::RecordWebPage(const std::string& address) { state_->LogText(Event::Kind::kWebPage, address); }
 
 const Scene& SimHost::scene() const { return state_->scene; }
 
@@ -503,14 +461,14 @@ const std::vector<Message>& SimHost::messages() const { return state_->messages;
 
 const std::vector<Event>& SimHost::events() const { return state_->events; }
 
+std::string_view SimHost::Subject(const Event& event) const {
+  return event.AboutText() ? state_->eventTexts.at(event.subject)
+                           : state_->scene.documents.at(event.subject).path;
+}
+
 std::vector<Event> SimHost::TakeEvents() { return std::exchange(state_->events, {}); }
 
-void SimHost::LogDocumentIndexes() {
-  state_->byIndex = true;
-  // Room for a run that activates, shows, writes and hides every document,
-  // so that a long log is not moved as it grows; untouched room costs no memory.
-  state_->events.reserve(state_->events.size() + 4 * state_->scene.documents.size() + 64);
-}
+std::vector<std::string> SimHost::TakeEventTexts() { return std::exchange(state_->eventTexts, {}); }
 
 Scene SimHost::TakeScene() {
   state_->byPath.Clear();  // it reads the paths of the documents handed over

@@ -67,18 +67,17 @@ struct Message {
   std::string text;
 };
 
-// One host-visible side effect.
+// One host-visible side effect, a record of fixed size: a large run logs
+// millions. It names its subject by its place: a document's in the scene, a
+// message's text or a web address in the host's texts (SimHost::Subject).
 struct Event {
-  enum class Kind { kMessage, kBox, kOpen, kActivate, kVisible, kDensity, kWebPage };
+  enum class Kind : uint8_t { kMessage, kBox, kOpen, kActivate, kVisible, kDensity, kWebPage };
   Kind kind;
-  std::string path;  // the document, or the web address
-  std::string text;  // a message's text
-  double density = 0;
   bool visible = false;
-  // The document's place in the scene instead of its path, in a host that
-  // logs by index (LogDocumentIndexes); kNoDocument otherwise.
-  uint32_t document = kNoDocument;
-  static constexpr uint32_t kNoDocument = UINT32_MAX;
+  uint32_t subject = 0;
+  double density = 0;
+  // Whether the subject is a text (a message, a web address) rather than a document.
+  bool AboutText() const { return kind == Kind::kMessage || kind == Kind::kBox || kind == Kind::kWebPage; }
 };
 
 std::string_view EventKindName(Event::Kind kind);
@@ -106,8 +105,9 @@ class SimHost : public HostConnector {
   // method first. Throws std::invalid_argument when no such item is installed.
   CommandOutcome ChooseCommand(int32_t docType, std::string_view callback);
 
-  // Calls `observer` with every event as it is logged, for a person watching.
-  void Observe(std::function<void(const Event&)> observer);
+  // Calls `observer` with every event as it is logged and its subject (a
+  // document's path, a message's text, a web address), for a person watching.
+  void Observe(std::function<void(const Event&, std::string_view subject)> observer);
 
   // Records what the toolkit and the shell show, in the same ordered log.
   void RecordBox(const std::string& text);
@@ -117,13 +117,12 @@ class SimHost : public HostConnector {
   const SimDocument* FindDocument(std::string_view path) const;
   const std::vector<Message>& messages() const;
   const std::vector<Event>& events() const;
-  // Hands the log over and leaves it empty, for a caller done with the host.
+  // The path of the event's document, or its text.
+  std::string_view Subject(const Event& event) const;
+  // Hands the log and its texts over and leaves them empty, for a caller done
+  // with the host; a document's path it reads from the scene (TakeScene).
   std::vector<Event> TakeEvents();
-  // From now on logs an event about a document with the document's index in
-  // the scene and no copy of its path, for a caller that reads the paths from
-  // the scene: a large run logs millions of such events. An observer still
-  // sees the path.
-  void LogDocumentIndexes();
+  std::vector<std::string> TakeEventTexts();
   // Hands the scene over, for a caller done with the host.
   Scene TakeScene();
   // Menu items and sub-menus, in the order they were installed.

@@ -13,10 +13,11 @@
 #include <ostream>
 #include <span>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "sim/path_index.h"
 
 namespace ponderix::sim {
 
@@ -85,6 +86,37 @@ class CountingIterator {
   const char* p_ = nullptr;
   LineCount* count_ = nullptr;
 };
+
+// The bytes of `word` that do not stand for themselves in a JSON string, each
+// marked by its high bit: those below 0x20 or above 0x7E, the quote and the
+// backslash. Borrows and carries run only towards higher bytes, so the lowest
+// mark is always right (the ones above it need not be).
+uint64_t Specials(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  const auto zeros = [](uint64_t x) { return (x - kOnes) & ~x; };
+  const uint64_t controls = (word - kOnes * 0x20) & ~word;
+  const uint64_t high = word | (word + kOnes);  // 0x7F and up
+  return (controls | high | zeros(word ^ (kOnes * '"')) | zeros(word ^ (kOnes * '\\'))) & kHigh;
+}
+
+// How many bytes at the start of `text` stand for themselves in a JSON
+// string: printable ASCII other than the quote and the backslash. Eight bytes
+// a step, as a scene's and a result's paths run long.
+inline size_t PlainLength(std::string_view text) {
+  static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    if (const uint64_t marks = Specials(word)) return at + static_cast<size_t>(std::countr_zero(marks)) / 8;
+  }
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') break;
+  }
+  return at;
+}
 
 // The document as read: a flat tree of values, each with its line, whose
 // strings stand in the text itself where they can, else in one buffer. A
@@ -371,14 +403,11 @@ class PlainReader {
     const char* at = p_ + 1;
     for (;;) {
       const char* from = at;
-      while (at != end_ && *at != '"' && *at != '\\') {
-        const auto c = static_cast<unsigned char>(*at);
-        if (c < 0x20 || c >= 0x7F) return false;
-        ++at;
-      }
-      buffer_.append(from, at);
+      at += PlainLength(std::string_view(at, static_cast<size_t>(end_ - at)));
+      buffer_.append(from, static_cast<size_t>(at - from));
       if (at == end_) return false;
       if (*at == '"') break;
+      if (*at != '\\') return false;  // not printable ASCII
       // One of the escapes of one character; \u is the library's to decode.
       if (++at == end_) return false;
       const char* escape = std::strchr(kEscapes, *at);
@@ -485,6 +514,23 @@ class SceneReader {
     }
   }
 
+  // The same check, giving the value of each allowed field, or null, in the
+  // order of `allowed`: one pass instead of a Find for each field.
+  template <size_t N>
+  std::array<const Value*, N> Fields(const Value& object, const Path& at,
+                                     const std::array<std::string_view, N>& allowed) const {
+    if (object.type != Value::Type::kObject) Fail(object, at.Name() + " must be an object");
+    std::array<const Value*, N> found{};
+    for (const Member& m : Members(object)) {
+      const std::string_view key = doc_.Text(m.key, m.keySize);
+      const auto field = std::find(allowed.begin(), allowed.end(), key);
+      if (field == allowed.end())
+        Fail(doc_.at(m.value), "unknown field " + QuoteInput(key) + " in " + at.Name());
+      found[static_cast<size_t>(field - allowed.begin())] = &doc_.at(m.value);
+    }
+    return found;
+  }
+
   // The field `key` of an object, or nothing.
   const Value* Find(const Value& object, std::string_view key) const {
     for (const Member& m : Members(object)) {
@@ -539,21 +585,22 @@ class SceneReader {
 };
 
 SimDocument ReadDocument(const SceneReader& r, const Value& doc, const Path& at) {
-  r.Keys(doc, at, {"path", "type", "open", "visible", "lengthUnit", "density", "dependencies"});
+  static constexpr std::array<std::string_view, 7> kFields = {
+      "path", "type", "open", "visible", "lengthUnit", "density", "dependencies"};
+  const auto [path, type, open, visible, unit, density, deps] = r.Fields(doc, at, kFields);
   SimDocument d;
-  const Value* path = r.Find(doc, "path");
   if (!path) r.Fail(doc, at.Name() + " needs a path");
   d.path = r.String(*path, at.Field("path"));
   if (d.path.empty()) r.Fail(*path, at.Name() + " has an empty path");
-  if (const Value* type = r.Find(doc, "type")) {
+  if (type) {
     d.type = r.Int(*type, at.Field("type"));
     if (d.type < 1 || d.type > 3) r.Fail(*type, "type must be 1 (part), 2 (assembly) or 3 (drawing)");
   }
-  if (const Value* open = r.Find(doc, "open")) d.open = r.Bool(*open, at.Field("open"));
-  if (const Value* visible = r.Find(doc, "visible")) d.visible = r.Bool(*visible, at.Field("visible"));
-  if (const Value* unit = r.Find(doc, "lengthUnit")) d.lengthUnit = r.Int(*unit, at.Field("lengthUnit"));
-  if (const Value* density = r.Find(doc, "density")) d.density = r.Number(*density, at.Field("density"));
-  if (const Value* deps = r.Find(doc, "dependencies")) {
+  if (open) d.open = r.Bool(*open, at.Field("open"));
+  if (visible) d.visible = r.Bool(*visible, at.Field("visible"));
+  if (unit) d.lengthUnit = r.Int(*unit, at.Field("lengthUnit"));
+  if (density) d.density = r.Number(*density, at.Field("density"));
+  if (deps) {
     const Path where = at.Field("dependencies");
     const auto entries = r.Array(*deps, where);
     std::vector<std::string> list;
@@ -620,10 +667,12 @@ class JsonWriter {
   void BeginArray() { Begin('['); }
   void EndArray() { End(']'); }
   // The key of the object's next value, which follows at once: `Key("path").String(path)`.
+  // Keys are the result's own field names, which need no escape.
   JsonWriter& Key(std::string_view key) {
     Separate();
-    Quoted(key);
-    buffer_ += ": ";
+    buffer_ += '"';
+    buffer_ += key;
+    buffer_.append("\": ", 3);
     keyed_ = true;
     return *this;
   }
@@ -634,7 +683,7 @@ class JsonWriter {
 
   void Bool(bool value) {
     Separate();
-    buffer_ += value ? "true" : "false";
+    buffer_.append(value ? std::string_view("true") : std::string_view("false"));
   }
   void Int(int64_t value) {
     Separate();
@@ -643,10 +692,23 @@ class JsonWriter {
     buffer_.append(digits.data(), end);
   }
   // Numbers keep the library's shortest form that reads back the same ("7871.0").
-  void Double(double value) { Dump(json(value)); }
+  // A whole number below 10^15 it writes with ".0", which is done here: a
+  // large result holds millions of densities.
+  void Double(double value) {
+    if (std::trunc(value) != value || std::abs(value) >= 1e15 || (value == 0 && std::signbit(value))) {
+      Dump(json(value));
+      return;
+    }
+    Separate();
+    std::array<char, 24> digits{};
+    const auto end =
+        std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int64_t>(value)).ptr;
+    buffer_.append(digits.data(), end);
+    buffer_.append(".0", 2);
+  }
   void Null() {
     Separate();
-    buffer_ += "null";
+    buffer_.append("null", 4);
   }
   // A value built as a document, dumped at the current depth.
   void Dump(const json& value) {
@@ -667,61 +729,83 @@ class JsonWriter {
 
  private:
   void Quoted(std::string_view text) {
-    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    if (!IsAscii(text)) {
       // Only the library knows how it replaces bytes that are not UTF-8.
       Dumped(json(std::string(text)));
       return;
     }
     buffer_ += '"';
-    for (size_t at = 0; at < text.size();) {
-      // Plain characters go in runs; the others one by one.
-      size_t end = at;
-      while (end < text.size() && !Escaped(text[end])) ++end;
-      buffer_.append(text, at, end - at);
-      if (end == text.size()) break;
-      const char c = text[end];
+    for (size_t at = 0;;) {
+      // Plain characters go in runs (a path's folder names); the others one by one.
+      const size_t run = PlainLength(text.substr(at));
+      buffer_.append(text.data() + at, run);
+      at += run;
+      if (at == text.size()) break;
+      const auto c = static_cast<unsigned char>(text[at++]);
       switch (c) {
         case '"':
-          buffer_ += "\\\"";
+          buffer_.append("\\\"", 2);
           break;
         case '\\':
-          buffer_ += "\\\\";
+          buffer_.append("\\\\", 2);
           break;
         case '\b':
-          buffer_ += "\\b";
+          buffer_.append("\\b", 2);
           break;
         case '\t':
-          buffer_ += "\\t";
+          buffer_.append("\\t", 2);
           break;
         case '\n':
-          buffer_ += "\\n";
+          buffer_.append("\\n", 2);
           break;
         case '\f':
-          buffer_ += "\\f";
+          buffer_.append("\\f", 2);
           break;
         case '\r':
-          buffer_ += "\\r";
+          buffer_.append("\\r", 2);
+          break;
+        case 0x7F:
+          buffer_ += static_cast<char>(c);
           break;
         default:
-          buffer_ += "\\u00";
-          buffer_ += kHex[static_cast<unsigned char>(c) >> 4];
-          buffer_ += kHex[static_cast<unsigned char>(c) & 15];
+          buffer_.append("\\u00", 4);
+          buffer_ += kHex[c >> 4];
+          buffer_ += kHex[c & 15];
       }
-      at = end + 1;
     }
     buffer_ += '"';
   }
-  static bool Escaped(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+  static bool IsAscii(std::string_view text) {
+    uint64_t bits = 0;
+    size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+      uint64_t x = 0;
+      std::memcpy(&x, text.data() + at, 8);
+      bits |= x;
+    }
+    for (; at < text.size(); ++at) bits |= static_cast<unsigned char>(text[at]);
+    return (bits & 0x8080808080808080) == 0;
+  }
   void Dumped(const json& value) {
     const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
     // Dumped strings hold no line feed, so every one starts a line to indent.
     size_t from = 0;
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', from)) {
       buffer_.append(text, from, at + 1 - from);
-      buffer_.append(depth_ * 2, ' ');
+      Indent();
       from = at + 1;
     }
     buffer_.append(text, from);
+  }
+
+  // The current depth's indentation, copied rather than filled in: it starts every line.
+  void Indent() {
+    static constexpr std::string_view kSpaces = "                                ";
+    if (depth_ * 2 <= kSpaces.size()) {
+      buffer_.append(kSpaces.data(), depth_ * 2);
+    } else {
+      buffer_.append(depth_ * 2, ' ');
+    }
   }
 
   // Before a value: the comma and the line of the container it stands in.
@@ -735,9 +819,9 @@ class JsonWriter {
       buffer_ += '\n';
       empty_ = false;
     } else {
-      buffer_ += ",\n";
+      buffer_.append(",\n", 2);
     }
-    buffer_.append(depth_ * 2, ' ');
+    Indent();
     if (out_ && buffer_.size() >= kFlushSize) Flush();
   }
   void Begin(char open) {
@@ -752,7 +836,7 @@ class JsonWriter {
       buffer_ += close;  // "{}" and "[]" for an empty one
     } else {
       buffer_ += '\n';
-      buffer_.append(depth_ * 2, ' ');
+      Indent();
       buffer_ += close;
     }
     empty_ = false;
@@ -804,29 +888,29 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
   w.Key("heldReferences").Int(result.heldReferences);
   w.Key("events").BeginArray();
   for (const Event& e : result.events) {
-    const std::string& path =
-        e.document == Event::kNoDocument ? e.path : result.documents.at(e.document).path;
+    const std::string& subject =
+        e.AboutText() ? result.eventTexts.at(e.subject) : result.documents.at(e.subject).path;
     w.BeginObject();
     w.Key("kind").String(EventKindName(e.kind));
     switch (e.kind) {
       case Event::Kind::kMessage:
       case Event::Kind::kBox:
-        w.Key("text").String(e.text);
+        w.Key("text").String(subject);
         break;
       case Event::Kind::kOpen:
       case Event::Kind::kActivate:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         break;
       case Event::Kind::kVisible:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         w.Key("visible").Bool(e.visible);
         break;
       case Event::Kind::kDensity:
-        w.Key("path").String(path);
+        w.Key("path").String(subject);
         w.Key("density").Double(e.density);
         break;
       case Event::Kind::kWebPage:
-        w.Key("address").String(path);
+        w.Key("address").String(subject);
         break;
     }
     w.EndObject();
@@ -863,25 +947,23 @@ Scene ParseScene(std::string_view text, const std::string& fileName) {
          {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
 
   Scene scene;
-  // Views of the paths of `scene.documents`, which is reserved so that they stay put.
-  std::unordered_set<std::string_view> paths;
+  PathIndex paths;
   if (const Value* documents = r.Find(root, "documents")) {
     const Path where = scenePath.Field("documents");
     const auto entries = r.Array(*documents, where);
     scene.documents.reserve(entries.size());
-    paths.reserve(entries.size());
+    paths.Reset(scene.documents, entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      const Path at = where.Entry(i);
-      SimDocument d = ReadDocument(r, r.Of(entries[i]), at);
-      if (paths.contains(d.path))
-        r.Fail(*r.Find(r.Of(entries[i]), "path"), "the document " + QuoteInput(d.path) + " is listed twice");
-      scene.documents.push_back(std::move(d));
-      paths.insert(scene.documents.back().path);
+      scene.documents.push_back(ReadDocument(r, r.Of(entries[i]), where.Entry(i)));
+      if (!paths.Add(i)) {
+        r.Fail(*r.Find(r.Of(entries[i]), "path"),
+               "the document " + QuoteInput(scene.documents[i].path) + " is listed twice");
+      }
     }
   }
   if (const Value* active = r.Find(root, "active"); active && active->type != Value::Type::kNull) {
     scene.active = r.String(*active, scenePath.Field("active"));
-    if (!paths.contains(*scene.active))
+    if (!paths.Find(*scene.active))
       r.Fail(*active, "active names " + QuoteInput(*scene.active) + ", which is not in documents");
   }
   if (const Value* selection = r.Find(root, "selection")) {

@@ -100,16 +100,16 @@ void TerminalSource::Rejected(const ScriptError& error) {
   out_ << QuoteInput(lastLine_) << ": " << error.message() << "\n";
 }
 
-void PrintEvent(std::ostream& out, const Event& event) {
+void PrintEvent(std::ostream& out, const Event& event, std::string_view subject) {
   switch (event.kind) {
     case Event::Kind::kMessage:
-      out << "\n** host message: \"" << Printable(event.text) << "\" [OK]\n";
+      out << "\n** host message: \"" << Printable(subject) << "\" [OK]\n";
       break;
     case Event::Kind::kBox:
-      out << "\n** message box: \"" << Printable(event.text) << "\" [OK]\n";
+      out << "\n** message box: \"" << Printable(subject) << "\" [OK]\n";
       break;
     case Event::Kind::kWebPage:
-      out << "\n** web page opened: " << Printable(event.path) << "\n";
+      out << "\n** web page opened: " << Printable(subject) << "\n";
       break;
     default:
       break;

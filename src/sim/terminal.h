@@ -50,8 +50,9 @@ class TraceSource : public ActionSource {
 };
 
 // A message box, a host message or a web page opened, as a person at a
-// terminal is told of it; nothing for other events.
-void PrintEvent(std::ostream& out, const Event& event);
+// terminal is told of it; nothing for other events. `subject` as the host's
+// observer sees it.
+void PrintEvent(std::ostream& out, const Event& event, std::string_view subject);
 // An action as a script line.
 std::string ActionText(const Action& action);
 

@@ -89,7 +89,8 @@ TEST(TerminalSource, WhatAPersonSees) {
     std::ostringstream out;
     TerminalSource terminal(in, out, 10);
     try {
-      RunSession(Assembly(c.parts), terminal, [&out](const Event& e) { PrintEvent(out, e); });
+      RunSession(Assembly(c.parts), terminal,
+                 [&out](const Event& e, std::string_view subject) { PrintEvent(out, e, subject); });
       EXPECT_FALSE(c.quit);
     } catch (const ScriptError&) {
       EXPECT_TRUE(c.quit);

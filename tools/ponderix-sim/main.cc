@@ -264,9 +264,12 @@ int main(int argc, char** argv) {
 
   ponderix::sim::SessionResult result;
   try {
-    std::function<void(const ponderix::sim::Event&)> onEvent;
-    if (terminal || trace)
-      onEvent = [](const ponderix::sim::Event& e) { ponderix::sim::PrintEvent(std::cerr, e); };
+    std::function<void(const ponderix::sim::Event&, std::string_view)> onEvent;
+    if (terminal || trace) {
+      onEvent = [](const ponderix::sim::Event& e, std::string_view subject) {
+        ponderix::sim::PrintEvent(std::cerr, e, subject);
+      };
+    }
     result = ponderix::sim::RunSession(std::move(scene), actions ? *actions : *script, onEvent);
   } catch (const ScriptError& e) {
     if (terminal && terminal->quit()) {
@@ -282,7 +285,7 @@ int main(int argc, char** argv) {
 
   std::ostream& summary = resultPath == "-" ? std::cerr : std::cout;
   if (terminal || trace) std::cerr << "\n";
-  summary << ponderix::sim::Summarize(result, verbose);
+  ponderix::sim::Summarize(summary, result, verbose);
   if (!resultPath.empty()) {
     // Written as it is made: the result of a large scene is too large to hold twice.
     std::ostream& out = resultPath == "-" ? std::cout : resultFile;
