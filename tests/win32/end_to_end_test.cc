@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "density/frm_ponderix.h"
-#include "fake_host.h"
 #include "harness.h"
 #include "partselect/frm_part_select.h"
 #include "ponderix.h"
@@ -24,10 +23,11 @@
 #include "run/sw_connection.h"
 #include "sim/headless_toolkit.h"
 #include "sim/session.h"
-#include "support.h"
-#include "ui_driver.h"
 #include "win32/registration.h"
 #include "win32/text.h"
+#include "winsim/fake_host.h"
+#include "winsim/support.h"
+#include "winsim/ui_driver.h"
 
 namespace ponderix::wintest {
 

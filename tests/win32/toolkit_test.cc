@@ -22,11 +22,11 @@
 #include "harness.h"
 #include "partselect/frm_part_select.h"
 #include "run/ponderix1.h"
-#include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/tick_clock.h"
 #include "win32/win32_toolkit.h"
+#include "winsim/ui_driver.h"
 
 namespace ponderix::wintest {
 namespace {
