@@ -103,11 +103,6 @@ AddinDll::AddinDll(std::wstring path) : path_(std::move(path)) {
   }
 }
 
-AddinDll::~AddinDll() {
-  // The process's own copy stays: COM may still hold objects of it.
-  if (this != &Get()) FreeLibrary(module_);
-}
-
 template <class Fn>
 Fn AddinDll::Export(const char* name) const {
   const FARPROC function = GetProcAddress(module_, name);

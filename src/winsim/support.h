@@ -13,12 +13,13 @@
 
 namespace ponderix::winsim {
 
-// The add-in DLL, loaded for the lifetime of the object.
+// The add-in DLL, loaded until the process ends: COM may hold objects of it
+// for as long as the apartment lives.
 class AddinDll {
  public:
   // Loads the DLL at `path`; throws std::runtime_error when it cannot.
   explicit AddinDll(std::wstring path);
-  ~AddinDll();
+  ~AddinDll() = default;
   AddinDll(const AddinDll&) = delete;
   AddinDll& operator=(const AddinDll&) = delete;
   // PonderixKorvanis.dll beside this program, loaded for the whole process.
