@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <vector>
 
 #include "example_scene.h"
 #include "platform.h"
@@ -49,9 +50,9 @@ std::string Shown(std::string_view text) {
 }
 
 // The argument parser's message, with each long argument it quotes cut short.
-std::string ParserMessage(std::string message, int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+std::string ParserMessage(std::string message, const std::vector<std::string>& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg.empty()) continue;
     const std::string shown = Shown(arg);
     for (size_t at = message.find(arg); at != std::string::npos; at = message.find(arg, at + shown.size())) {
@@ -65,6 +66,7 @@ std::string ParserMessage(std::string message, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   ponderix::simtool::PrepareProcess();
+  std::vector<std::string> args = ponderix::simtool::Arguments(argc, argv);
   CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host.",
                "ponderix-sim"};
   std::string scenePath;
@@ -89,11 +91,14 @@ int main(int argc, char** argv) {
   footer.replace(footer.find("%ENGINE%"), 8, ponderix::simtool::kEngineHelp);
   app.footer(footer);
   try {
-    app.parse(argc, argv);
+    std::vector<char*> pointers;
+    pointers.reserve(args.size());
+    for (std::string& arg : args) pointers.push_back(arg.data());
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "ponderix-sim: " << ParserMessage(e.what(), argc, argv)
+    std::cerr << "ponderix-sim: " << ParserMessage(e.what(), args)
               << "\nponderix-sim: --help lists the options\n";
     return kBadInput;
   }
@@ -125,7 +130,7 @@ int main(int argc, char** argv) {
   // Opened before the run, so that a result that cannot be written costs no run.
   std::ofstream resultFile;
   if (!resultPath.empty() && resultPath != "-") {
-    resultFile.open(resultPath, std::ios::binary | std::ios::trunc);
+    ponderix::simtool::OpenForWriting(resultFile, resultPath);
     if (!resultFile) {
       const int error = errno;
       std::cerr << "ponderix-sim: cannot write the result " << Shown(resultPath) << ": "

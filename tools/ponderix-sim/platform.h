@@ -5,16 +5,23 @@
 
 #include <CLI/CLI.hpp>
 #include <cstddef>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/headless_toolkit.h"
 #include "sim/session.h"
 #include "sim/sim_host.h"
 
 namespace ponderix::simtool {
+
+// The program's arguments in UTF-8, whatever the system's code page.
+std::vector<std::string> Arguments(int argc, char** argv);
+// Opens `path` (UTF-8) for writing, from scratch.
+void OpenForWriting(std::ofstream& file, const std::string& path);
 
 // Reads a whole file, "-" meaning standard input. Empty when it was read,
 // else the system's reason.

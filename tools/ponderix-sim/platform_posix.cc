@@ -39,6 +39,12 @@ std::string ReadAll(int fd, std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void OpenForWriting(std::ofstream& file, const std::string& path) {
+  file.open(path, std::ios::binary | std::ios::trunc);
+}
+
 std::string ReadFile(const std::string& path, std::string& text) {
   const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);

@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "platform.h"
@@ -33,9 +35,25 @@ std::string ReadAll(std::FILE* file, std::string& text) {
 
 }  // namespace
 
+// From the wide command line: the narrow one is in the code page, which
+// cannot hold every file name.
+std::vector<std::string> Arguments(int argc, char** argv) {
+  int count = 0;
+  const std::unique_ptr<LPWSTR, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                           &LocalFree);
+  if (!wide) return {argv, argv + argc};
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(win32::Narrow(wide.get()[i]));
+  return args;
+}
+
+void OpenForWriting(std::ofstream& file, const std::string& path) {
+  file.open(std::filesystem::path(win32::Widen(path)), std::ios::binary | std::ios::trunc);
+}
+
 std::string ReadFile(const std::string& path, std::string& text) {
   if (path == "-") return ReadAll(stdin, text);
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  const std::unique_ptr<std::FILE, FileCloser> file(_wfopen(win32::Widen(path).c_str(), L"rb"));
   if (!file) return std::strerror(errno);
   return ReadAll(file.get(), text);
 }
