@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kShowNormal = 1;  // the shell shows the page in a normal window
 constexpr std::string_view kWebPageDirectory = "C:\\";
-constexpr std::string_view kUnopenedPartsMessage = "These parts could not be opened and keep their density: ";
 
 }  // namespace
 

@@ -20,6 +20,9 @@ inline constexpr std::string_view kHostProgId = "SldWorks.Application";
 
 inline constexpr std::string_view kNoActiveDocMessage = "No active part in SolidWorks.  Program terminating.";
 inline constexpr std::string_view kWrongDocTypeMessage = "This program only works for parts and assemblies.";
+// Followed by the parts' names, comma-separated.
+inline constexpr std::string_view kUnopenedPartsMessage =
+    "These parts could not be opened and keep their density: ";
 inline constexpr std::string_view kResultMessagePrefix = "Part density set to ";
 
 // What a run needs from its platform.

@@ -9,8 +9,6 @@
 
 namespace ponderix::sim {
 
-namespace {
-
 std::optional<int> ParseIndex(std::string_view s) {
   int value = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
@@ -52,8 +50,6 @@ std::string ActionFor(ControlKind kind, const std::string& name) {
   }
   return "click " + name;
 }
-
-}  // namespace
 
 ScriptSource ScriptSource::FromText(const std::string& text) { return ScriptSource(ParseScript(text)); }
 

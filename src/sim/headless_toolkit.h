@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "addin/toolkit.h"
@@ -44,6 +45,13 @@ struct FormSnapshot {
 // counts the rest.
 std::string DescribeForm(const FormSnapshot& form, size_t listWindow = 0, size_t around = 0);
 std::string ColourText(Colour colour);
+
+// What the actions understand of a user's words, shared by every engine that
+// plays them: a row or item number (digits only), a control kind's name, and
+// the one action that suits a control of a kind.
+std::optional<int> ParseIndex(std::string_view s);
+const char* KindName(ControlKind kind);
+std::string ActionFor(ControlKind kind, const std::string& name);
 
 class HeadlessForm;
 

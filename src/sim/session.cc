@@ -16,17 +16,6 @@ namespace {
 constexpr std::uintptr_t kModuleHandle = 0x10000000;
 constexpr int32_t kCookie = 1;
 
-// The command is offered in the menu of the active document's type; with no
-// assembly active, the part menu stands in for it.
-int CommandDocType(const SimHost& host) {
-  if (const std::optional<std::string>& active = host.scene().active) {
-    if (const SimDocument* doc = host.FindDocument(*active); doc && doc->type == kDocTypeAssembly) {
-      return kDocTypeAssembly;
-    }
-  }
-  return kDocTypePart;
-}
-
 std::string Density(double value) {
   // A whole number as the invariant format writes it, without its detour
   // through text: the summary gives two densities for each changed document.
@@ -52,8 +41,8 @@ class WatchedSource : public ActionSource {
   ActionSource& inner_;
 };
 
-bool HostSaid(const SimHost& host, std::string_view text) {
-  for (const Message& m : host.messages()) {
+bool HostSaid(const std::vector<Message>& messages, std::string_view text) {
+  for (const Message& m : messages) {
     if (m.kind == Message::Kind::kHost && m.text == text) return true;
   }
   return false;
@@ -61,9 +50,18 @@ bool HostSaid(const SimHost& host, std::string_view text) {
 
 std::string Parts(int64_t count) { return std::to_string(count) + (count == 1 ? " part" : " parts"); }
 
-// Sorts the session into one of the outcomes and says it in a line.
-void SetOutcome(SessionResult& result, const SimHost& host, const RunState& run,
-                const std::string& lastForm) {
+}  // namespace
+
+int CommandDocType(const SimHost& host) {
+  if (const std::optional<std::string>& active = host.scene().active) {
+    if (const SimDocument* doc = host.FindDocument(*active); doc && doc->type == kDocTypeAssembly) {
+      return kDocTypeAssembly;
+    }
+  }
+  return kDocTypePart;
+}
+
+void SetOutcome(SessionResult& result, const std::vector<Message>& messages, const RunFigures& run) {
   auto set = [&](Outcome outcome, std::string line) {
     result.outcome = outcome;
     result.outcomeLine = std::move(line);
@@ -73,27 +71,25 @@ void SetOutcome(SessionResult& result, const SimHost& host, const RunState& run,
                               (run.partsToWrite > 0 ? std::to_string(run.partsWritten) + " of " +
                                                           Parts(run.partsToWrite) + " written"
                                                     : std::string("no part written")));
-  } else if (HostSaid(host, kNoActiveDocMessage)) {
+  } else if (HostSaid(messages, kNoActiveDocMessage)) {
     set(Outcome::kRefused, "Refused: " + std::string(kNoActiveDocMessage));
-  } else if (HostSaid(host, kWrongDocTypeMessage)) {
+  } else if (HostSaid(messages, kWrongDocTypeMessage)) {
     set(Outcome::kRefused, "Refused: " + std::string(kWrongDocTypeMessage));
-  } else if (HostSaid(host, kNoPartFilesMessage)) {
+  } else if (HostSaid(messages, kNoPartFilesMessage)) {
     set(Outcome::kNoParts, "No part files");
   } else if (run.partsToWrite > 0) {
     set(Outcome::kCompleted,
         "Densities set: " + Parts(run.partsWritten) + " -> " + Density(run.partDensity) + " kg/m^3");
-  } else if (HostSaid(host, kNoPartsSelectedMessage)) {
+  } else if (HostSaid(messages, kNoPartsSelectedMessage)) {
     set(Outcome::kCancelled, "No parts selected; nothing changed");
-  } else if (lastForm == "frmPonderix") {
+  } else if (run.lastForm == "frmPonderix") {
     set(Outcome::kCancelled, "Cancelled in the density dialog; nothing changed");
-  } else if (!run.unopenedParts.empty()) {
+  } else if (run.partsUnopened) {
     set(Outcome::kNoParts, "None of the ticked parts could be opened; nothing changed");
   } else {
     set(Outcome::kCancelled, "Cancelled in the part selection dialog; nothing changed");
   }
 }
-
-}  // namespace
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
@@ -152,7 +148,10 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
     // Counted while the add-in is still loaded: a reference it keeps past the
     // run is a leak even if unloading it would let go.
     result.heldReferences = host.HeldReferences();
-    SetOutcome(result, host, module.state, watched.lastForm);
+    const RunState& run = module.state;
+    SetOutcome(
+        result, host.messages(),
+        {run.partsToWrite, run.partsWritten, run.partDensity, !run.unopenedParts.empty(), watched.lastForm});
   }
   result.messages = host.messages();
   result.events = host.TakeEvents();

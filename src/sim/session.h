@@ -3,6 +3,7 @@
 // host and the user saw is collected for the caller to print or check.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -46,6 +47,23 @@ struct SessionResult {
   int commandDocType = 0;  // the document type whose menu the command was chosen from
   int formsLoadedAfterRun = 0;
 };
+
+// What a run did, as far as its outcome tells it.
+struct RunFigures {
+  int64_t partsToWrite = 0;
+  int64_t partsWritten = 0;
+  double partDensity = 0;      // kg/m^3, what the parts were given
+  bool partsUnopened = false;  // some ticked parts could not be opened
+  std::string lastForm;        // the dialog the user was last asked in
+};
+
+// Sorts a session into one of the outcomes and says it in a line, from its
+// failure, the host's messages and the run's figures.
+void SetOutcome(SessionResult& result, const std::vector<Message>& messages, const RunFigures& run);
+
+// The command is offered in the menu of the active document's type; with no
+// assembly active, the part menu stands in for it.
+int CommandDocType(const SimHost& host);
 
 // Runs one session on `scene`. Throws ScriptError when an action
 // cannot be carried out or the actions end while a form is shown.

@@ -83,11 +83,11 @@ void ShowRunFailure(const std::string& error) noexcept {
     // half-written assembly would look done.
     Module& module = TheModule();
     const RunState& state = module.ponderix1.state;
-    std::string text = "The density run failed: " + error + "\n\n";
+    std::string text = std::string(kRunFailedPrefix) + error + "\n\n";
     if (state.partsToWrite == 0) {
-      text += "No part was changed.";
+      text += kNoPartChangedNote;
     } else {
-      text += "Parts already written: " + std::to_string(state.partsWritten) + " of " +
+      text += std::string(kPartsWrittenNote) + std::to_string(state.partsWritten) + " of " +
               std::to_string(state.partsToWrite) + ".";
     }
     module.toolkit->ShowMessageBox(text);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace ponderix {
 class Ponderix1;
@@ -38,6 +39,12 @@ Ponderix1& DensityModule();
 // made and removes itself when destroyed.
 void AddConnection(const SWConnection& connection);
 void RemoveConnection(const SWConnection& connection) noexcept;
+
+// The failure's message box: the prefix, the error, a blank line, then the
+// note that nothing was changed or "Parts already written: N of M.".
+inline constexpr std::string_view kRunFailedPrefix = "The density run failed: ";
+inline constexpr std::string_view kNoPartChangedNote = "No part was changed.";
+inline constexpr std::string_view kPartsWrittenNote = "Parts already written: ";
 
 // Tells the user in a message box that a density run failed with `error`, and
 // how many of its parts it had written. Never throws.

@@ -13,10 +13,10 @@
 
 #include "harness.h"
 #include "ponderix.h"
-#include "support.h"
-#include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/registration.h"
+#include "winsim/support.h"
+#include "winsim/ui_driver.h"
 
 namespace ponderix::wintest {
 namespace {

@@ -37,12 +37,6 @@ std::string Describe(const std::wstring& value) {
   return Describe(utf8);
 }
 
-std::string HexCode(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
-
 bool Check::True(bool condition, std::string_view what, std::source_location where) {
   if (!condition) Fail(std::string(what), where);
   return condition;

@@ -6,13 +6,21 @@
 
 #include <windows.h>
 
+#include <oaidl.h>
+
+#include <atomic>
 #include <cstdint>
 #include <source_location>
 #include <sstream>
 #include <string>
 #include <string_view>
 
+#include "winsim/support.h"
+
 namespace ponderix::wintest {
+
+// The stand-in host, the UI driver and the DLL's loader live in the product.
+using namespace ponderix::winsim;  // NOLINT(google-build-using-namespace)
 
 std::string Describe(const std::string& value);
 std::string Describe(const std::wstring& value);
@@ -59,6 +67,41 @@ class Test {
   Test(const char* name, TestBody body);
 };
 
-std::string HexCode(HRESULT hr);
+// An automation object with no members at all: not a host. It lives on the
+// test's stack and counts references instead of deleting itself (COM
+// interfaces have no virtual destructor).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class EmptyDispatch final : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  std::atomic<ULONG> references{1};  // the test's own
+};
+#pragma GCC diagnostic pop
 
 }  // namespace ponderix::wintest

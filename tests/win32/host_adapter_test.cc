@@ -18,18 +18,18 @@
 #include <string>
 #include <vector>
 
-#include "fake_host.h"
 #include "harness.h"
 #include "ponderix.h"
 #include "run/ponderix1.h"
 #include "run/sw_connection.h"
-#include "support.h"
 #include "win32/dispatch_target.h"
 #include "win32/host_adapter.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/registration.h"
 #include "win32/text.h"
+#include "winsim/fake_host.h"
+#include "winsim/support.h"
 
 namespace ponderix::wintest {
 

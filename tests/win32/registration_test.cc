@@ -13,9 +13,9 @@
 
 #include "harness.h"
 #include "ponderix.h"
-#include "support.h"
 #include "win32/owners.h"
 #include "win32/registration.h"
+#include "winsim/support.h"
 
 namespace ponderix::wintest {
 

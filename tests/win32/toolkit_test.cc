@@ -17,12 +17,12 @@
 
 #include "harness.h"
 #include "toolkit_rules.h"
-#include "ui_driver.h"
 #include "win32/owners.h"
 #include "win32/platform.h"
 #include "win32/text.h"
 #include "win32/tick_clock.h"
 #include "win32/win32_toolkit.h"
+#include "winsim/ui_driver.h"
 
 namespace ponderix::wintest {
 namespace {

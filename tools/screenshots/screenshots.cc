@@ -16,11 +16,11 @@
 #include "partselect/frm_part_select.h"
 #include "run/ponderix1.h"
 #include "run/run_state.h"
-#include "ui_driver.h"
 #include "win32/platform.h"
 #include "win32/text.h"
+#include "winsim/ui_driver.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 namespace {
 
 constexpr int kWaitMs = 30000;
@@ -100,7 +100,7 @@ int Run(const std::wstring& folder, const std::string& suffix) {
 }
 
 }  // namespace
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2 && argc != 3) {
@@ -109,7 +109,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   SetProcessDPIAware();
   try {
-    return ponderix::wintest::Run(argv[1], argc == 3 ? ponderix::win32::Narrow(argv[2]) : std::string());
+    return ponderix::winsim::Run(argv[1], argc == 3 ? ponderix::win32::Narrow(argv[2]) : std::string());
   } catch (const std::exception& e) {
     std::printf("FAILED %s\n", e.what());
     return 1;

@@ -1,13 +1,15 @@
-#include "support.h"
+#include "winsim/support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
-#include "harness.h"
 #include "win32/owners.h"
+#include "win32/text.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
 namespace {
 
@@ -28,10 +30,7 @@ class Key {
   win32::UniqueHkey key_;
 };
 
-std::string Utf8(const std::wstring& text) {
-  const std::string quoted = Describe(text);
-  return quoted.substr(1, quoted.size() - 2);
-}
+std::string Utf8(const std::wstring& text) { return win32::Narrow(text); }
 
 void DumpInto(HKEY key, const std::wstring& name, int depth, std::string& out) {
   out += std::string(static_cast<size_t>(depth) * 2, ' ') + "[" + Utf8(name) + "]\n";
@@ -79,19 +78,29 @@ void DumpInto(HKEY key, const std::wstring& name, int depth, std::string& out) {
 
 }  // namespace
 
-AddinDll& AddinDll::Get() {
-  static AddinDll dll;
-  return dll;
-}
+namespace {
 
-AddinDll::AddinDll() {
+std::wstring BesideThisProgram(const wchar_t* name) {
   wchar_t self[MAX_PATH * 4];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
   std::wstring folder(self, length);
   folder.resize(folder.find_last_of(L"\\/") + 1);
-  path_ = folder + L"PonderixKorvanis.dll";
+  return folder + name;
+}
+
+}  // namespace
+
+AddinDll& AddinDll::Get() {
+  static AddinDll dll(BesideThisProgram(L"PonderixKorvanis.dll"));
+  return dll;
+}
+
+AddinDll::AddinDll(std::wstring path) : path_(std::move(path)) {
   module_ = LoadLibraryW(path_.c_str());
-  if (!module_) throw std::runtime_error("cannot load " + Utf8(path_));
+  if (!module_) {
+    throw std::runtime_error("cannot load " + Utf8(path_) + ": " +
+                             HexCode(HRESULT_FROM_WIN32(GetLastError())));
+  }
 }
 
 template <class Fn>
@@ -174,4 +183,10 @@ std::string DumpTree(HKEY hive, std::wstring_view path) {
   return out;
 }
 
-}  // namespace ponderix::wintest
+std::string HexCode(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+}  // namespace ponderix::winsim

@@ -1,5 +1,4 @@
-// What the Wine test programs share: the add-in DLL under test, loaded from
-// the folder of the test program, and registry helpers that read, seed and
+// The add-in DLL loaded by path, and registry helpers that read, seed and
 // snapshot keys.
 #pragma once
 
@@ -8,19 +7,24 @@
 #include <oaidl.h>
 #include <objbase.h>
 
-#include <atomic>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "win32/text.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
-// PonderixKorvanis.dll beside this program, loaded for the whole run.
+// The add-in DLL, loaded until the process ends: COM may hold objects of it
+// for as long as the apartment lives.
 class AddinDll {
  public:
+  // Loads the DLL at `path`; throws std::runtime_error when it cannot.
+  explicit AddinDll(std::wstring path);
+  ~AddinDll() = default;
+  AddinDll(const AddinDll&) = delete;
+  AddinDll& operator=(const AddinDll&) = delete;
+  // PonderixKorvanis.dll beside this program, loaded for the whole process.
   static AddinDll& Get();
 
   const std::wstring& path() const { return path_; }
@@ -33,7 +37,6 @@ class AddinDll {
   HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) const;
 
  private:
-  AddinDll();
   // The export `name` as a pointer to a function of type Fn.
   template <class Fn>
   Fn Export(const char* name) const;
@@ -68,42 +71,7 @@ void DeleteTree(HKEY hive, std::wstring_view path);
 std::string DumpTree(HKEY hive, std::wstring_view path);
 
 using win32::GuidText;
+// An HRESULT as 0x and eight hex digits.
+std::string HexCode(HRESULT hr);
 
-// An automation object with no members at all: not a host. It lives on the
-// test's stack and counts references instead of deleting itself (COM
-// interfaces have no virtual destructor).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class EmptyDispatch final : public IDispatch {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
-
-  std::atomic<ULONG> references{1};  // the test's own
-};
-#pragma GCC diagnostic pop
-
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim

@@ -1,4 +1,4 @@
-#include "ui_driver.h"
+#include "winsim/ui_driver.h"
 
 #include <commctrl.h>
 
@@ -10,7 +10,7 @@
 
 #include "win32/win32_toolkit.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
 namespace {
 
@@ -39,7 +39,8 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 struct Search {
-  const std::wstring* title = nullptr;  // null: any message box
+  const std::wstring* title = nullptr;  // null: any message box, or any form
+  bool anyForm = false;
   HWND found = nullptr;
 };
 
@@ -47,8 +48,8 @@ BOOL CALLBACK Match(HWND window, LPARAM lParam) {
   auto& search = *reinterpret_cast<Search*>(lParam);
   if (!OfThisProcess(window) || !IsWindowVisible(window)) return TRUE;
   const std::wstring className = ClassOf(window);
-  if (search.title) {
-    if (className != win32::kFormClassName || Text(window) != *search.title) return TRUE;
+  if (search.title || search.anyForm) {
+    if (className != win32::kFormClassName || (search.title && Text(window) != *search.title)) return TRUE;
   } else if (className != L"#32770") {
     return TRUE;
   }
@@ -56,10 +57,10 @@ BOOL CALLBACK Match(HWND window, LPARAM lParam) {
   return FALSE;
 }
 
-HWND Poll(const std::wstring* title, int timeoutMs) {
+HWND Poll(const std::wstring* title, int timeoutMs, bool anyForm = false) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
   for (;;) {
-    Search search{title, nullptr};
+    Search search{title, anyForm, nullptr};
     EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     if (GetTickCount64() >= end) return nullptr;
@@ -172,6 +173,8 @@ std::string ShowAndDrive(const std::function<void()>& show, std::function<void()
 }
 
 HWND WaitForForm(const std::wstring& title, int timeoutMs) { return Poll(&title, timeoutMs); }
+
+HWND WaitForAnyForm(int timeoutMs) { return Poll(nullptr, timeoutMs, true); }
 
 HWND WaitForMessageBox(int timeoutMs) { return Poll(nullptr, timeoutMs); }
 
@@ -362,4 +365,4 @@ void PressOk(HWND messageBox) {
   Send(messageBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
 
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim

@@ -1,12 +1,12 @@
-// A driver for the add-in's real Win32 dialogs, for tests. The modal show
+// A driver for the add-in's real Win32 dialogs, acting as a user. The modal show
 // blocks the thread that runs it, so the driver works from another thread:
 // it finds the windows of this process by title and acts on the controls as
 // a user would, each call returning only once the form has processed it
-// (SendMessageTimeout), so a test is deterministic. Controls are found by
+// (SendMessageTimeout), so a script plays the same way each time. Controls are found by
 // their layout name: the toolkit gives the control at index i of
 // layout.controls the ID 1000 + i. Every wait has a timeout; a call that
 // cannot be carried out (no such control, the form stopped answering) throws
-// UiDriverError, so a broken test fails instead of hanging.
+// UiDriverError, so a script that goes wrong fails instead of hanging.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +19,7 @@
 
 #include "addin/toolkit.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
 class UiDriverError : public std::runtime_error {
  public:
@@ -39,6 +39,9 @@ std::string ShowAndDrive(const std::function<void()>& show, std::function<void()
 // A visible form (a window of the toolkit's form class) of this process with
 // exactly this title; null when none appears within the timeout.
 HWND WaitForForm(const std::wstring& title, int timeoutMs);
+// A visible form of this process, whatever its title; null when none
+// appears within the timeout.
+HWND WaitForAnyForm(int timeoutMs);
 // A visible message box (window class "#32770") of this process; null when
 // none appears within the timeout.
 HWND WaitForMessageBox(int timeoutMs);
@@ -72,8 +75,8 @@ void Close(HWND form);
 // A request to quit the application: WM_QUIT with `exitCode` posted to the
 // thread of `form` (or of a message box); returns once the window is hidden.
 void PostQuit(HWND form, int exitCode);
-// Closes every visible form and message box of this process, so that a test
-// whose driver failed still gets its modal show back. Never throws.
+// Closes every visible form and message box of this process, so that a
+// caller whose driver failed still gets its modal show back. Never throws.
 void CloseEverything() noexcept;
 
 // The layout name of the control that has the focus, "" when none of the form's.
@@ -97,4 +100,4 @@ std::wstring MessageText(HWND messageBox);
 std::vector<std::wstring> MessageButtons(HWND messageBox);
 void PressOk(HWND messageBox);
 
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim

@@ -1,4 +1,4 @@
-// A fake host for the Windows tests: the simulated host (sim::SimHost) served
+// A stand-in host: the simulated host (sim::SimHost) served
 // as automation objects (application, document, selection manager, component,
 // user unit, frame), answering GetIDsOfNames and Invoke by the host's member
 // names with the host's argument conventions: by-reference out-parameters,
@@ -26,7 +26,7 @@
 
 #include "sim/sim_host.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
 struct FakeState;
 
@@ -60,7 +60,7 @@ class FakeHost {
   FakeHost& operator=(const FakeHost&) = delete;
 
   // Registers the application as the running "SldWorks.Application": the
-  // ProgID under HKCU\Software\Classes names a test class (under Wine, also
+  // ProgID under HKCU\Software\Classes names the stand-in's class (under Wine, also
   // the machine's classes), and the running object table holds the
   // application under it. Undone by the destructor.
   void Register();
@@ -99,4 +99,4 @@ class FakeHost {
   bool machineKey_ = false;
 };
 
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim

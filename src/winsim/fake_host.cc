@@ -1,4 +1,4 @@
-#include "fake_host.h"
+#include "winsim/fake_host.h"
 
 #include <oleauto.h>
 
@@ -10,12 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "harness.h"
-#include "support.h"
 #include "win32/owners.h"
 #include "win32/text.h"
+#include "winsim/support.h"
 
-namespace ponderix::wintest {
+namespace ponderix::winsim {
 
 namespace {
 
@@ -28,8 +27,8 @@ using win32::UniqueSafeArray;
 using win32::UniqueVariant;
 using win32::Widen;
 
-// The class the fake registers "SldWorks.Application" under; only this test
-// suite uses it.
+// The class the stand-in registers "SldWorks.Application" under; nothing else
+// uses it.
 constexpr CLSID kFakeHostClsid = {
     0x5B1E1A52, 0x3C55, 0x4F0B, {0x9A, 0x53, 0x0D, 0x9C, 0x8F, 0x7E, 0x6A, 0x11}};
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\SldWorks.Application";
@@ -555,7 +554,7 @@ FakeHost::~FakeHost() {
 
 void FakeHost::Register() {
   WriteString(HKEY_CURRENT_USER, std::wstring(kProgIdKey) + L"\\CLSID", L"", GuidText(kFakeHostClsid));
-  // Wine reads ProgIDs from the machine's classes only; its prefix is the test's own.
+  // Wine reads ProgIDs from the machine's classes only; under Wine that is the prefix's own.
   CLSID found{};
   if (FAILED(CLSIDFromProgID(L"SldWorks.Application", &found)) || found != kFakeHostClsid) {
     WriteString(HKEY_LOCAL_MACHINE, std::wstring(kProgIdKey) + L"\\CLSID", L"", GuidText(kFakeHostClsid));
@@ -586,4 +585,4 @@ sim::CommandOutcome FakeHost::ChooseCommand(int32_t docType, std::string_view ca
   return state_->sim.ChooseCommand(docType, callback);
 }
 
-}  // namespace ponderix::wintest
+}  // namespace ponderix::winsim

@@ -1,0 +1,119 @@
+// ponderix-sim on Linux: files mapped or read with POSIX calls, the
+// terminal's size, and the simulated add-in as the engine.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform.h"
+
+namespace ponderix::simtool {
+
+namespace {
+
+// Reads what is left of `fd` into `text`. Empty when it was read, else the
+// system's reason.
+std::string ReadAll(int fd, std::string& text) {
+  // One allocation for a regular file: a scene may run to hundreds of megabytes.
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) text.reserve(static_cast<size_t>(status.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return {};
+    } else if (errno != EINTR) {
+      return std::strerror(errno);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void OpenForWriting(std::ofstream& file, const std::string& path) {
+  file.open(path, std::ios::binary | std::ios::trunc);
+}
+
+std::string ReadFile(const std::string& path, std::string& text) {
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::string reason = ReadAll(fd, text);
+  if (fd != STDIN_FILENO) close(fd);
+  return reason;
+}
+
+// A regular file is mapped instead of read: reading copies it into fresh
+// memory, and on a virtual machine faulting that memory in costs as much as
+// parsing it.
+std::string SceneText::Load(const std::string& path) {
+  text_.clear();
+  if (path == "-") return ReadAll(STDIN_FILENO, text_);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    const auto size = static_cast<size_t>(status.st_size);
+    void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (at != MAP_FAILED) {
+      close(fd);
+      map_ = at;
+      size_ = size;
+      return {};
+    }
+  }
+  std::string reason = ReadAll(fd, text_);
+  close(fd);
+  return reason;
+}
+
+void SceneText::Release() {
+  if (map_) munmap(map_, size_);
+  map_ = nullptr;
+  std::string().swap(text_);
+}
+
+void PrepareProcess() {
+#ifdef __GLIBC__
+  // A large scene allocates and frees hundreds of megabytes in steps: keep
+  // freed memory for the next step rather than hand it back and fault it in
+  // again, which costs as much as the work itself on a virtual machine.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_TOP_PAD, 64 << 20);
+#endif
+}
+
+bool InputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
+
+// What the screen holds beside the rest of the form and the prompt.
+size_t ListWindow() {
+  winsize size{};
+  const int rows = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
+  return rows > 30 ? static_cast<size_t>(rows - 16) : 14;
+}
+
+void AddEngineOptions(CLI::App& /*app*/, EngineOptions& /*options*/) {}
+
+const char* const kEngineHelp = R"(Without --script, and with standard input a terminal, the session is
+interactive: each dialog is shown and you type the actions (help lists them).)";
+
+bool ShowsRealDialogs() { return false; }
+
+sim::SessionResult RunEngine(sim::Scene scene, sim::ActionSource* actions,
+                             const std::function<void(const sim::Event&, std::string_view)>& onEvent,
+                             const EngineOptions& /*options*/) {
+  return sim::RunSession(std::move(scene), *actions, onEvent);
+}
+
+}  // namespace ponderix::simtool
