@@ -471,7 +471,6 @@ sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
   std::optional<std::string> failureBox;
   sim::RunFigures run;
   FakeHost host(std::move(scene));
-  host.sim().LogDocumentIndexes();
   if (onEvent) host.sim().Observe(onEvent);
   {
     ComPtr<SwAddin> addin = CreateAddin(dll);
