@@ -20,7 +20,11 @@ std::string HresultText(HRESULT hr) {
 }
 
 [[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr) {
-  throw HostError(std::string(member.operation), Narrow(member.name) + ": " + text, hr);
+  // The member is named only where it is not the operation itself: an older
+  // host's member, or one of several an operation calls.
+  std::string name = Narrow(member.name);
+  if (name == member.operation) throw HostError(std::move(name), text, hr);
+  throw HostError(std::string(member.operation), name + ": " + text, hr);
 }
 
 [[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected) {

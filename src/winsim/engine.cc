@@ -470,6 +470,7 @@ sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
   std::optional<ScriptError> scriptError;
   std::optional<std::string> failureBox;
   sim::RunFigures run;
+  bool commandFailed = false;
   FakeHost host(std::move(scene));
   if (onEvent) host.sim().Observe(onEvent);
   {
@@ -520,7 +521,10 @@ sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message != WM_QUIT) DispatchMessageW(&message);
       }
-      if (!outcome.result.ok) result.failure = outcome.result.error;
+      if (!outcome.result.ok) {
+        result.failure = outcome.result.error;
+        commandFailed = true;
+      }
       if (const HRESULT status = addin->DisconnectFromSW(&done); FAILED(status) && !result.failure) {
         result.failure = CallFailure("DisconnectFromSW", status);
       }
@@ -531,7 +535,8 @@ sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
   if (scriptError) throw *scriptError;
 
   const std::vector<sim::Message>& messages = host.sim().messages();
-  if (result.failure && !failureBox) {
+  // Only the command tells the user; connecting and disconnecting answer the host alone.
+  if (commandFailed && !failureBox) {
     throw EngineError("the run failed (" + *result.failure + ") but the add-in did not tell the user");
   }
   if (failureBox && (!result.failure || !ReadFailureBox(*failureBox, *result.failure, run))) {

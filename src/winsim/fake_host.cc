@@ -301,14 +301,17 @@ class FakeObject final : public IDispatch {
 
   void RaiseException(const HostError& e, EXCEPINFO* exception) const {
     if (!exception) return;
+    // A host describes the failure; which call failed is the caller's to say.
+    std::string_view text = e.what();
+    if (text.starts_with(e.operation() + ": ")) text.remove_prefix(e.operation().size() + 2);
     *exception = EXCEPINFO{};
     exception->bstrSource = SysAllocString(L"SldWorks.Application");
     exception->scode = e.code() != 0 ? e.code() : E_FAIL;
     if (state_->options.deferredExceptionText) {
-      g_deferredText = Widen(e.what());
+      g_deferredText = Widen(text);
       exception->pfnDeferredFillIn = &FillDeferred;
     } else {
-      exception->bstrDescription = MakeBstr(e.what()).release();
+      exception->bstrDescription = MakeBstr(text).release();
     }
   }
 

@@ -242,8 +242,11 @@ const Test failures("HostAdapter.FailuresCarryTheMemberAndTheHostsText", [](Chec
       {
         const Ref<Application> app = Wrap(host);
         const std::optional<HostError> error = Thrown([&] { c.call(*app); });
-        // The contract names the operation; the text the member and the host's own words.
-        CheckHostError(check, error, c.operation, std::string(c.member) + ": ", "simulated failure", E_FAIL,
+        // The contract names the operation; the text the member, where it is another name, and the
+        // host's own words.
+        const std::string member =
+            std::string_view(c.member) == c.operation ? "" : std::string(c.member) + ": ";
+        CheckHostError(check, error, c.operation, member + "simulated failure", "simulated failure", E_FAIL,
                        what);
       }
       CheckReleased(check, host, "after the failure of " + what);
