@@ -116,7 +116,7 @@ bool frmPartSelect::BuildPartList() {
   const std::string assemblyPath = run_.swModel->GetPathName();
   auto dependencies = run_.swApp->ListDependencies(assemblyPath, true, true, false);
   PartFileList list;
-  if (dependencies) list = BuildPartFileList(*dependencies, preSelNames);
+  if (dependencies) list = BuildPartFileList(std::move(*dependencies), preSelNames);
   // An assembly whose entries are all dropped (only sub-assemblies, empty
   // names) has no part files either.
   if (list.partNames.empty()) {
