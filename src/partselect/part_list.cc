@@ -32,7 +32,7 @@ unsigned Rank(unsigned char byte) { return byte == 0xEE || byte == 0xEF ? byte +
 
 // A hint to start loading the cache line at `p`. The paths are scattered
 // over the heap; asking for them a few entries ahead hides most of the wait.
-inline void Prefetch(const char* p) {
+inline void Prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(p);
 #else
@@ -142,6 +142,8 @@ void SortNames(std::vector<NameEntry>& entries, const std::string& arena) {
     const Range range = todo.back();
     todo.pop_back();
     for (std::size_t i = range.begin; i < range.end; ++i) {
+      if (i + kPrefetchAhead < range.end)
+        Prefetch(arena.data() + entries[i + kPrefetchAhead].offset + range.depth);
       NameEntry& e = entries[i];
       const std::size_t rest = e.length - range.depth;  // a range's names are longer than its depth
       const char* bytes = arena.data() + e.offset + range.depth;
@@ -230,8 +232,13 @@ PartFileList BuildPartFileList(std::vector<std::string> dependencies,
     return std::string_view(arena.data() + e.offset, e.length);
   };
 
-  static const std::vector<std::string> kNone;
-  const FirstIndexTable ticked(preSelNames ? *preSelNames : kNone);
+  // The kept names come in order, so the ticked ones are found by walking
+  // the pre-selected names in the same order alongside: no lookups at random.
+  std::vector<std::string_view> ticked;
+  if (preSelNames) ticked.assign(preSelNames->begin(), preSelNames->end());
+  const auto less = [](std::string_view a, std::string_view b) { return Less(a, b); };
+  if (!std::is_sorted(ticked.begin(), ticked.end(), less)) std::sort(ticked.begin(), ticked.end(), less);
+  std::size_t next = 0;  // the first ticked name not below the names kept so far
 
   PartFileList list;
   list.partPaths.reserve(entries.size());
@@ -239,7 +246,9 @@ PartFileList BuildPartFileList(std::vector<std::string> dependencies,
   list.partSelected.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (i + kPrefetchAhead < entries.size()) {
-      Prefetch(dependencies[entries[i + kPrefetchAhead].pathIndex].data());
+      // Moving a path reads only its string object, not the characters.
+      Prefetch(&dependencies[entries[i + kPrefetchAhead].pathIndex]);
+      if (next + kPrefetchAhead < ticked.size()) Prefetch(ticked[next + kPrefetchAhead].data());
     }
     const std::string_view name = nameOf(entries[i]);
     // A sub-assembly's duplicates are sub-assemblies too, so comparing with
@@ -249,7 +258,8 @@ PartFileList BuildPartFileList(std::vector<std::string> dependencies,
     // other kept one's.
     list.partPaths.push_back(std::move(dependencies[entries[i].pathIndex]));
     list.partNames.emplace_back(name);
-    list.partSelected.push_back(ticked.IndexOf(name) != 0);
+    while (next < ticked.size() && Less(ticked[next], name)) ++next;
+    list.partSelected.push_back(next < ticked.size() && ticked[next] == name);
   }
   return list;
 }
@@ -263,12 +273,12 @@ std::vector<std::string> SortedDistinctNames(std::vector<std::string> names) {
   return names;
 }
 
-std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string>& chosenNames,
+std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string_view>& chosenNames,
                                         const std::vector<std::string>& openDocNames) {
   const FirstIndexTable firstIndex(openDocNames);
   std::vector<int32_t> result;
   result.reserve(chosenNames.size());
-  for (const std::string& name : chosenNames) {
+  for (const std::string_view name : chosenNames) {
     result.push_back(static_cast<int32_t>(firstIndex.IndexOf(name)));
   }
   return result;

@@ -48,7 +48,7 @@ std::vector<std::string> SortedDistinctNames(std::vector<std::string> names);
 
 // For each chosen name, the 1-based index of the first equal entry of
 // `openDocNames`, or 0 when none is equal.
-std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string>& chosenNames,
+std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string_view>& chosenNames,
                                         const std::vector<std::string>& openDocNames);
 
 }  // namespace ponderix

@@ -4,6 +4,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -96,7 +97,8 @@ TEST(PartListDifferential, NamesAndOpenDocumentsMatchOracle) {
     }
     Names open(random.Below(10));
     for (std::string& name : open) name = random.OneIn(5) ? "" : pool[random.Below(pool.size())];
-    ASSERT_EQ(MatchOpenDocuments(chosen, open), oracle::MatchOpenDocuments(chosen, open))
+    const std::vector<std::string_view> chosenViews(chosen.begin(), chosen.end());
+    ASSERT_EQ(MatchOpenDocuments(chosenViews, open), oracle::MatchOpenDocuments(chosen, open))
         << "round " << round;
   }
 }
