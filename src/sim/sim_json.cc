@@ -164,6 +164,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     strings_.reserve(text.size());
     AdviseHugePages(values_.data(), values_.capacity() * sizeof(Value));
     AdviseHugePages(members_.data(), members_.capacity() * sizeof(Member));
+    AdviseHugePages(strings_.data(), strings_.capacity());  // every path with a backslash lands here
   }
 
   bool null() override { return Add(Value{}); }
