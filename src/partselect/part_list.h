@@ -3,8 +3,8 @@
 // Names compare by UTF-16 code units (the host's string order), letter case
 // counting. The list is built in O(n log n): a sort by file name that keeps
 // the host's order among equal names, a linear pass that drops
-// sub-assemblies, empty names and later duplicates, and a hash lookup for the
-// ticks and the open documents.
+// sub-assemblies, empty names and later duplicates and walks the sorted
+// pre-selection for the ticks, and a hash lookup for the open documents.
 #pragma once
 
 #include <cstdint>
