@@ -15,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#ifdef __linux__
 #include <sys/mman.h>
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -145,13 +147,19 @@ struct Member {
 // Asks the kernel to back the whole 2 MiB pages inside [at, at + bytes) with
 // huge pages: a large scene's tree and arrays, written once from end to end,
 // then cost one page fault in 512 (a fault is several microseconds on a
-// virtual machine). A hint only; refused, nothing changes.
+// virtual machine). A hint only; refused, or on another system, nothing
+// changes.
 void AdviseHugePages(void* at, size_t bytes) {
+#ifdef __linux__
   constexpr size_t kHuge = size_t{2} << 20U;
   const size_t lead = (kHuge - reinterpret_cast<uintptr_t>(at) % kHuge) % kHuge;  // to the first whole page
   if (lead >= bytes) return;
   const size_t length = (bytes - lead) & ~(kHuge - 1);
   if (length > 0) madvise(static_cast<char*>(at) + lead, length, MADV_HUGEPAGE);
+#else
+  static_cast<void>(at);
+  static_cast<void>(bytes);
+#endif
 }
 
 // Builds the document, giving every value the line it stands on.
