@@ -116,7 +116,7 @@ bool frmPartSelect::BuildPartList() {
   const std::string assemblyPath = run_.swModel->GetPathName();
   auto dependencies = run_.swApp->ListDependencies(assemblyPath, true, true, false);
   PartFileList list;
-  if (dependencies) list = BuildPartFileList(*dependencies, preSelNames);
+  if (dependencies) list = BuildPartFileList(std::move(*dependencies), preSelNames);
   // An assembly whose entries are all dropped (only sub-assemblies, empty
   // names) has no part files either.
   if (list.partNames.empty()) {
@@ -192,7 +192,7 @@ void frmPartSelect::cmdOK_Click() {
     form_->Hide();
     return;
   }
-  std::vector<std::string> chosenNames;
+  std::vector<std::string_view> chosenNames;  // views of partNames, which outlive them
   chosenNames.reserve(chosen.size());
   for (size_t i : chosen) chosenNames.push_back(partNames[i]);
   const std::vector<int32_t> match = MatchOpenDocuments(chosenNames, openDocNames);
@@ -209,7 +209,7 @@ void frmPartSelect::cmdOK_Click() {
     if (entry) {
       entry->SetVisible(false);
     } else {
-      run_.unopenedParts.push_back(chosenNames[j]);
+      run_.unopenedParts.emplace_back(chosenNames[j]);
     }
   }
   form_->Hide();

@@ -1,9 +1,10 @@
 // The part-file list of an assembly, as pure functions over UTF-8 strings.
 //
 // Names compare by UTF-16 code units (the host's string order), letter case
-// counting. The list is built in O(n log n): a stable sort by file name, a
-// linear pass that drops sub-assemblies, empty names and later duplicates,
-// and a hash lookup for the ticks and the open documents.
+// counting. The list is built in O(n log n): a sort by file name that keeps
+// the host's order among equal names, a linear pass that drops
+// sub-assemblies, empty names and later duplicates and walks the sorted
+// pre-selection for the ticks, and a hash lookup for the open documents.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +38,9 @@ struct PartFileList {
 };
 
 // `dependencies` is the host's list of pairs; the second element of each pair
-// is a full path (a lone last element is ignored). `preSelNames` absent means
-// nothing was pre-selected.
-PartFileList BuildPartFileList(const std::vector<std::string>& dependencies,
+// is a full path (a lone last element is ignored); the kept paths are moved
+// out of it. `preSelNames` absent means nothing was pre-selected.
+PartFileList BuildPartFileList(std::vector<std::string> dependencies,
                                const std::optional<std::vector<std::string>>& preSelNames);
 
 // Sorted (UTF-16 order) and without duplicates.
@@ -47,7 +48,7 @@ std::vector<std::string> SortedDistinctNames(std::vector<std::string> names);
 
 // For each chosen name, the 1-based index of the first equal entry of
 // `openDocNames`, or 0 when none is equal.
-std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string>& chosenNames,
+std::vector<int32_t> MatchOpenDocuments(const std::vector<std::string_view>& chosenNames,
                                         const std::vector<std::string>& openDocNames);
 
 }  // namespace ponderix

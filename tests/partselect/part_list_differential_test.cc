@@ -1,9 +1,10 @@
 // The fast functions against the oracle on random inputs built to hit the
 // awkward corners: letter case, blanks, "sldasm" near the seven-unit window,
-// surrogate pairs, U+E000..U+FFFF, empty names, odd-length lists.
+// surrogate pairs, U+E000..U+FFFF, NUL, empty names, odd-length lists.
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ class RandomNames {
         "a", "A", "b", "B", "z", "Z", "bolt", "Bolt", " ", "\t", ".", "x", "/", "sldasm", "SldAsm",
         ".sldprt", ".SLDPRT", ".sldasm", ".SLDASM", ".sldasm.bak", "sldasmx", ".asm",
         "\xC3\xA9", "\xC3\xBC", "\xE6\x97\xA5", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBD",
-        "\xF0\x90\x80\x80", "\xF0\x9F\x98\x80"};
+        "\xF0\x90\x80\x80", "\xF0\x9F\x98\x80", std::string(1, '\0')};
     // clang-format on
     std::string name;
     for (std::size_t k = Below(5); k > 0; --k) name += kPieces[Below(kPieces.size())];
@@ -96,7 +97,8 @@ TEST(PartListDifferential, NamesAndOpenDocumentsMatchOracle) {
     }
     Names open(random.Below(10));
     for (std::string& name : open) name = random.OneIn(5) ? "" : pool[random.Below(pool.size())];
-    ASSERT_EQ(MatchOpenDocuments(chosen, open), oracle::MatchOpenDocuments(chosen, open))
+    const std::vector<std::string_view> chosenViews(chosen.begin(), chosen.end());
+    ASSERT_EQ(MatchOpenDocuments(chosenViews, open), oracle::MatchOpenDocuments(chosen, open))
         << "round " << round;
   }
 }
