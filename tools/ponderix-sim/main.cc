@@ -8,6 +8,7 @@
 // (refused, cancelled or completed) or the person quit, 1 when a host call failed, 2 for bad usage, bad
 // input, or a result that could not be written.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -62,11 +63,9 @@ std::string ParserMessage(std::string message, const std::vector<std::string>& a
   return ponderix::sim::Printable(message);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  ponderix::simtool::PrepareProcess();
-  std::vector<std::string> args = ponderix::simtool::Arguments(argc, argv);
+// One run of the simulator with the given arguments. In a batch, standard
+// input carries the runs, so a run must not read it.
+int RunOnce(std::vector<std::string> args, bool inBatch) {
   CLI::App app{"Runs one density run of the PonderixKorvanis add-in against a simulated host.",
                "ponderix-sim"};
   std::string scenePath;
@@ -84,6 +83,10 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_flag("--verbose", verbose, "List every document, the references held and both menus");
   app.add_flag("--trace", trace, "Print each form and each action of the script as it plays");
+  bool batch = false;
+  app.add_flag("--batch", batch,
+               "Play many runs in one process: each line of standard input a folder and a run's options, "
+               "added to the options given here (docs/simulator.md)");
   ponderix::simtool::EngineOptions engine;
   ponderix::simtool::AddEngineOptions(app, engine);
   app.set_version_flag("--version", std::string("ponderix-sim ") + PONDERIX_VERSION);
@@ -100,6 +103,15 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "ponderix-sim: " << ParserMessage(e.what(), args)
               << "\nponderix-sim: --help lists the options\n";
+    return kBadInput;
+  }
+  if (batch) {
+    std::cerr << "ponderix-sim: --batch is an option of the batch, not of a run within it\n";
+    return kBadInput;
+  }
+  if (inBatch && (scenePath == "-" || scriptPath.empty() || scriptPath == "-")) {
+    std::cerr << "ponderix-sim: in a batch, standard input carries the runs, so give the scene and the "
+                 "script as files\n";
     return kBadInput;
   }
   if (scenePath == "-" && (scriptPath.empty() || scriptPath == "-")) {
@@ -227,4 +239,98 @@ int main(int argc, char** argv) {
     return kRunFailed;
   }
   return kRunEnded;
+}
+
+// Standard output and error redirected into strings while a batch run plays.
+class Captured {
+ public:
+  Captured() : out_(std::cout.rdbuf(&outText_)), err_(std::cerr.rdbuf(&errText_)) {}
+  ~Captured() { Restore(); }
+  Captured(const Captured&) = delete;
+  Captured& operator=(const Captured&) = delete;
+  void Restore() {
+    if (!out_) return;
+    std::cout.flush();
+    std::cerr.flush();
+    std::cout.rdbuf(out_);
+    std::cerr.rdbuf(err_);
+    std::cout.clear();
+    std::cerr.clear();
+    out_ = err_ = nullptr;
+  }
+  std::string out() const { return outText_.str(); }
+  std::string err() const { return errText_.str(); }
+
+ private:
+  std::stringbuf outText_;
+  std::stringbuf errText_;
+  std::streambuf* out_;
+  std::streambuf* err_;
+};
+
+// Plays runs until standard input ends. Each line is a folder and the run's
+// arguments, separated by tabs; the run plays in that folder (relative to
+// this process's own), with `common` before its arguments, and its exit
+// status, standard output and standard error follow on standard output as
+//   "ponderix-sim batch: exit N, NOUT NERR\n" OUT ERR
+// with NOUT and NERR the byte counts of OUT and ERR. Each run has its own host
+// and its own add-in object, as it would in a process of its own.
+int PlayBatch(const std::vector<std::string>& common) {
+  const std::string home = ponderix::simtool::CurrentDirectory();
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+      const size_t tab = line.find('\t', start);
+      fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    int status = kBadInput;
+    std::string out;
+    std::string err;
+    {
+      Captured captured;
+      if (const std::string reason = ponderix::simtool::ChangeDirectory(fields[0]); !reason.empty()) {
+        std::cerr << "ponderix-sim: cannot play in the folder " << Shown(fields[0]) << ": " << reason << "\n";
+      } else {
+        std::vector<std::string> args = common;
+        args.insert(args.end(), std::make_move_iterator(fields.begin() + 1),
+                    std::make_move_iterator(fields.end()));
+        try {
+          status = RunOnce(std::move(args), true);
+        } catch (const std::exception& e) {
+          std::cerr << "ponderix-sim: " << ponderix::sim::Printable(e.what()) << "\n";
+        }
+      }
+      captured.Restore();
+      out = captured.out();
+      err = captured.err();
+    }
+    if (const std::string reason = ponderix::simtool::ChangeDirectory(home); !reason.empty()) {
+      std::cerr << "ponderix-sim: cannot return to " << Shown(home) << ": " << reason << "\n";
+      return kBadInput;
+    }
+    std::cout << "ponderix-sim batch: exit " << status << ", " << out.size() << " " << err.size() << "\n"
+              << out << err;
+    if (!std::cout.flush()) return kBadInput;
+  }
+  return kRunEnded;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ponderix::simtool::PrepareProcess();
+  std::vector<std::string> args = ponderix::simtool::Arguments(argc, argv);
+  // The options given with --batch hold for every run of the batch.
+  if (args.size() > 1) {
+    if (const auto batch = std::find(args.begin() + 1, args.end(), "--batch"); batch != args.end()) {
+      args.erase(batch);
+      return PlayBatch(args);
+    }
+  }
+  return RunOnce(std::move(args), false);
 }

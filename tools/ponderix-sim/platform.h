@@ -50,6 +50,11 @@ class SceneText {
   size_t size_ = 0;
 };
 
+// The working folder (UTF-8), and changing it. ChangeDirectory gives empty
+// when it changed, else the system's reason.
+std::string CurrentDirectory();
+std::string ChangeDirectory(const std::string& path);
+
 // Settles the process's memory and console before the run.
 void PrepareProcess();
 // Standard input is a terminal (a console) a person types at.

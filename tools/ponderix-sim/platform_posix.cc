@@ -83,6 +83,20 @@ void SceneText::Release() {
   std::string().swap(text_);
 }
 
+std::string CurrentDirectory() {
+  std::string path(4096, '\0');
+  while (getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return ".";
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return path;
+}
+
+std::string ChangeDirectory(const std::string& path) {
+  return chdir(path.c_str()) == 0 ? std::string() : std::strerror(errno);
+}
+
 void PrepareProcess() {
 #ifdef __GLIBC__
   // A large scene allocates and frees hundreds of megabytes in steps: keep

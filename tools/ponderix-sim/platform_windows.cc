@@ -2,6 +2,7 @@
 // real add-in DLL, served the scene's host, as the engine.
 #include <windows.h>
 
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
@@ -64,6 +65,16 @@ std::string SceneText::Load(const std::string& path) {
 }
 
 void SceneText::Release() { std::string().swap(text_); }
+
+std::string CurrentDirectory() {
+  std::wstring path(GetCurrentDirectoryW(0, nullptr), L'\0');
+  path.resize(GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data()));
+  return win32::Narrow(path);
+}
+
+std::string ChangeDirectory(const std::string& path) {
+  return _wchdir(win32::Widen(path).c_str()) == 0 ? std::string() : std::strerror(errno);
+}
 
 void PrepareProcess() {
   // The same bytes as on Linux: no carriage returns added, none taken away.
