@@ -34,6 +34,7 @@ class WatchedSource : public ActionSource {
     return inner_.Next(shown);
   }
   void Rejected(const ScriptError& error) override { inner_.Rejected(error); }
+  void Unchanged(const std::string& why) override { inner_.Unchanged(why); }
 
   std::string lastForm;
 
