@@ -244,6 +244,16 @@ class HeadlessForm : public Form {
     return true;
   }
 
+  // MoveFocus for a user's action, which is told when the text box that has
+  // the focus keeps it.
+  bool FocusMoved(const std::string& target) {
+    if (MoveFocus(target)) return true;
+    Unchanged(focus_ + " keeps the focus: its handler did not let it go");
+    return false;
+  }
+
+  void Unchanged(const std::string& why) { toolkit_.actions_.Unchanged(why); }
+
   // A selection change of a drop-down, from code or from the user.
   void Changed(const std::string& name) { events_.Change(name); }
 
@@ -380,14 +390,18 @@ void HeadlessForm::Perform(Action a) {
       switch (c.layout().kind) {
         case ControlKind::kLabel:
           // Labels take no focus.
-          if (c.layout().clickable) events_.Click(a.control);
+          if (c.layout().clickable) {
+            events_.Click(a.control);
+          } else {
+            Unchanged(a.control + " is a label that does nothing when clicked");
+          }
           return;
         case ControlKind::kButton:
-          if (MoveFocus(a.control)) events_.Click(a.control);
+          if (FocusMoved(a.control)) events_.Click(a.control);
           return;
         case ControlKind::kCheckBox:
           // A check box's click is its Change, as on Windows.
-          if (MoveFocus(a.control)) {
+          if (FocusMoved(a.control)) {
             c.Toggle();
             events_.Change(a.control);
           }
@@ -410,11 +424,15 @@ void HeadlessForm::Perform(Action a) {
         throw ScriptError(
             a.line, "no row " + QuoteInput(a.argument) + " in the list" + NearMiss(a.argument, list.Rows()));
       }
-      if (!MoveFocus(list.layout().name)) return;
+      if (!FocusMoved(list.layout().name)) return;
       const bool tick = a.kind == Action::Kind::kTick;
       if (list.Ticked(row) != tick) {
         list.SetTicked(row, tick);
         events_.Change(list.layout().name);
+      } else {
+        Unchanged("row " + std::to_string(row) + " " +
+                  QuoteInput(list.Snapshot().rows[static_cast<size_t>(row)]) +
+                  (tick ? " is ticked already" : " is not ticked"));
       }
       return;
     }
@@ -435,14 +453,23 @@ void HeadlessForm::Perform(Action a) {
         throw ScriptError(a.line,
                           a.control + " has no item " + QuoteInput(a.argument) + NearMiss(a.argument, items));
       }
-      if (MoveFocus(a.control)) c.SetListIndex(index);
+      if (!FocusMoved(a.control)) return;
+      if (index == c.Snapshot().index) {
+        Unchanged(a.control + " shows " + QuoteInput(items[static_cast<size_t>(index)]) + " already");
+        return;
+      }
+      c.SetListIndex(index);
       return;
     }
     case Action::Kind::kFocus: {
       HeadlessControl& c = Reachable(a, a.control);
       if (c.layout().kind == ControlKind::kLabel)
         throw ScriptError(a.line, a.control + " is a label, which takes no focus: use click " + a.control);
-      MoveFocus(a.control);
+      if (a.control == focus_) {
+        Unchanged("the focus is on " + a.control + " already");
+        return;
+      }
+      FocusMoved(a.control);
       return;
     }
     case Action::Kind::kType: {
@@ -461,8 +488,12 @@ void HeadlessForm::Perform(Action a) {
     case Action::Kind::kKey: {
       const int code = a.argument == "Tab" ? kKeyTab : a.argument == "Enter" ? kKeyEnter : kKeyEsc;
       // Only a text box reports its keys, as on Windows.
-      if (!focus_.empty() && controls_.at(focus_)->layout().kind == ControlKind::kTextBox)
+      if (!focus_.empty() && controls_.at(focus_)->layout().kind == ControlKind::kTextBox) {
         events_.KeyDown(focus_, code, 0);
+      } else if (code != kKeyTab) {
+        Unchanged("only a text box takes " + a.argument + ", and the focus is on " +
+                  (focus_.empty() ? std::string("nothing") : focus_));
+      }
       if (code == kKeyTab && shown_) NextTabStop();
       return;
     }

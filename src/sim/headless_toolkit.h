@@ -65,6 +65,9 @@ class ActionSource {
   // Tells the source that an action could not be carried out; a script stops
   // (rethrows), a person at a terminal is told and asked again.
   virtual void Rejected(const ScriptError& error) { throw error; }
+  // Tells the source that an action was carried out but changed nothing, and
+  // why; a script goes on, a person at a terminal is told.
+  virtual void Unchanged(const std::string& why) { static_cast<void>(why); }
 };
 
 // Actions from a list (tests) or from the lines of a script file.

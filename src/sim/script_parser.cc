@@ -110,7 +110,7 @@ std::string QuoteInput(std::string_view text) {
   return quoted;
 }
 
-std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates) {
+const std::string* Nearest(std::string_view wanted, const std::vector<std::string>& candidates) {
   const std::string w = Lower(wanted);
   const size_t limit = w.size() <= 2 ? 0 : w.size() <= 4 ? 1 : 2;
   const std::string* best = nullptr;
@@ -118,7 +118,7 @@ std::string NearMiss(std::string_view wanted, const std::vector<std::string>& ca
   const std::string* containing = nullptr;
   for (const std::string& candidate : candidates) {
     const std::string c = Lower(candidate);
-    if (c == w) return "; did you mean " + QuoteInput(candidate) + "?";
+    if (c == w) return &candidate;
     if (c.size() <= w.size() + limit && w.size() <= c.size() + limit) {
       if (const size_t d = Distance(w, c); d < bestDistance) {
         bestDistance = d;
@@ -127,7 +127,11 @@ std::string NearMiss(std::string_view wanted, const std::vector<std::string>& ca
     }
     if (!containing && w.size() >= 3 && c.find(w) != std::string::npos) containing = &candidate;
   }
-  if (!best) best = containing;
+  return best ? best : containing;
+}
+
+std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates) {
+  const std::string* best = Nearest(wanted, candidates);
   return best ? "; did you mean " + QuoteInput(*best) + "?" : "";
 }
 

@@ -56,8 +56,10 @@ void AppendPrintable(std::string& out, std::string_view text);
 // What a user gave, as an error message quotes it: printable, in double
 // quotes, cut after 80 characters.
 std::string QuoteInput(std::string_view text);
-// "; did you mean X?" with the candidate closest to `wanted` (the same but
-// for case, a letter or two apart, or containing it), or nothing.
+// The candidate closest to `wanted` (the same but for case, a letter or two
+// apart, or containing it), or null.
+const std::string* Nearest(std::string_view wanted, const std::vector<std::string>& candidates);
+// "; did you mean X?" with that candidate quoted, or nothing.
 std::string NearMiss(std::string_view wanted, const std::vector<std::string>& candidates);
 
 }  // namespace ponderix::sim

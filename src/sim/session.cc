@@ -34,6 +34,7 @@ class WatchedSource : public ActionSource {
     return inner_.Next(shown);
   }
   void Rejected(const ScriptError& error) override { inner_.Rejected(error); }
+  void Unchanged(const std::string& why) override { inner_.Unchanged(why); }
 
   std::string lastForm;
 
@@ -107,17 +108,25 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
+DocumentsBefore::DocumentsBefore(const Scene& scene) {
+  documents_.reserve(scene.documents.size());
+  for (const SimDocument& d : scene.documents) documents_.push_back({d.density, d.open, d.visible});
+}
+
+void DocumentsBefore::Compare(Scene after, SessionResult& result) const {
+  result.active = std::move(after.active);
+  result.documents.reserve(after.documents.size());
+  for (size_t i = 0; i < after.documents.size(); ++i) {
+    SimDocument& d = after.documents[i];
+    const Was& was = documents_.at(i);
+    result.documents.push_back(
+        {std::move(d.path), d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
+  }
+}
+
 SessionResult RunSession(Scene scene, ActionSource& actions,
                          const std::function<void(const Event&, std::string_view)>& onEvent) {
-  // What the summary compares with; the host takes the scene itself.
-  struct Before {
-    double density;
-    bool open;
-    bool visible;
-  };
-  std::vector<Before> before;
-  before.reserve(scene.documents.size());
-  for (const SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
+  const DocumentsBefore before(scene);
   std::string decimalSeparator = scene.decimalSeparator;
   SimHost host(std::move(scene));
   if (onEvent) host.Observe(onEvent);
@@ -157,15 +166,7 @@ SessionResult RunSession(Scene scene, ActionSource& actions,
   result.events = host.TakeEvents();
   result.eventTexts = host.TakeEventTexts();
   result.snapshots = toolkit.snapshots();
-  Scene after = host.TakeScene();
-  result.active = std::move(after.active);
-  result.documents.reserve(after.documents.size());
-  for (size_t i = 0; i < after.documents.size(); ++i) {
-    SimDocument& d = after.documents[i];
-    const Before& was = before[i];
-    result.documents.push_back(
-        {std::move(d.path), d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
-  }
+  before.Compare(host.TakeScene(), result);
   return result;
 }
 

@@ -57,6 +57,23 @@ struct RunFigures {
   std::string lastForm;        // the dialog the user was last asked in
 };
 
+// The documents as a run found them, which the result sets beside how the run
+// left them. Taken before the host takes the scene.
+class DocumentsBefore {
+ public:
+  explicit DocumentsBefore(const Scene& scene);
+  // The result's documents and active document, from the scene as the run left it.
+  void Compare(Scene after, SessionResult& result) const;
+
+ private:
+  struct Was {
+    double density;
+    bool open;
+    bool visible;
+  };
+  std::vector<Was> documents_;
+};
+
 // Sorts a session into one of the outcomes and says it in a line, from its
 // failure, the host's messages and the run's figures.
 void SetOutcome(SessionResult& result, const std::vector<Message>& messages, const RunFigures& run);

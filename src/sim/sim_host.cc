@@ -455,6 +455,12 @@ void SimHost::RecordWebPage(const std::string& address) { state_->LogText(Event:
 
 const Scene& SimHost::scene() const { return state_->scene; }
 
+Ref<Document> SimHost::HandDocument(std::string_view operation, std::optional<std::string_view> path) {
+  state_->Check(operation);
+  SimDocument* doc = path ? state_->Find(*path) : nullptr;
+  return doc && doc->open ? sim::HandDocument(state_, *doc) : nullptr;
+}
+
 const SimDocument* SimHost::FindDocument(std::string_view path) const { return state_->Find(path); }
 
 const std::vector<Message>& SimHost::messages() const { return state_->messages; }

@@ -113,6 +113,11 @@ class SimHost : public HostConnector {
   void RecordBox(const std::string& text);
   void RecordWebPage(const std::string& address);
 
+  // The open document `path`, or null for none, handed as the simulated
+  // operation `operation` hands a document, its injected failure included:
+  // for a stand-in whose host member carries out that operation alone.
+  Ref<Document> HandDocument(std::string_view operation, std::optional<std::string_view> path);
+
   const Scene& scene() const;
   const SimDocument* FindDocument(std::string_view path) const;
   const std::vector<Message>& messages() const;

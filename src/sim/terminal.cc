@@ -52,8 +52,24 @@ size_t RowAround(const FormSnapshot& shown, const std::optional<Action>& last) {
 
 }  // namespace
 
+bool StreamLines::Read(const std::string& prompt, std::string& line) {
+  out_ << prompt << std::flush;
+  if (!std::getline(in_, line)) {
+    out_ << "\n";
+    return false;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
 TerminalSource::TerminalSource(std::istream& in, std::ostream& out, size_t listWindow)
-    : in_(in), out_(out), listWindow_(listWindow) {}
+    : ownLines_(std::make_unique<StreamLines>(in, out)),
+      lines_(*ownLines_),
+      out_(out),
+      listWindow_(listWindow) {}
+
+TerminalSource::TerminalSource(LineReader& lines, std::ostream& out, size_t listWindow)
+    : lines_(lines), out_(out), listWindow_(listWindow) {}
 
 std::optional<Action> TerminalSource::Next(const FormSnapshot& shown) {
   // The form again only when the last action changed it.
@@ -62,14 +78,11 @@ std::optional<Action> TerminalSource::Next(const FormSnapshot& shown) {
     lastForm_ = std::move(form);
   }
   for (;;) {
-    out_ << "action (help lists them)> " << std::flush;
     std::string line;
-    if (!std::getline(in_, line)) {
-      out_ << "\n";
+    if (!lines_.Read("action (help lists them)> ", line)) {
       quit_ = true;
       return std::nullopt;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t begin = std::min(line.find_first_not_of(" \t"), line.size());
     const std::string word = line.substr(begin, line.find_last_not_of(" \t") + 1 - begin);
     if (word == "help" || word == "?") {
@@ -98,6 +111,10 @@ std::optional<Action> TerminalSource::Next(const FormSnapshot& shown) {
 
 void TerminalSource::Rejected(const ScriptError& error) {
   out_ << QuoteInput(lastLine_) << ": " << error.message() << "\n";
+}
+
+void TerminalSource::Unchanged(const std::string& why) {
+  out_ << QuoteInput(lastLine_) << ": nothing changed: " << why << "\n";
 }
 
 void PrintEvent(std::ostream& out, const Event& event, std::string_view subject) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,19 +13,42 @@
 
 namespace ponderix::sim {
 
+// Where a person's lines come from: a stream (a pipe, a test), or a line
+// editor with history where the system has one.
+class LineReader {
+ public:
+  virtual ~LineReader() = default;
+  // Shows `prompt` and reads one line, without its end; false once the input ended.
+  virtual bool Read(const std::string& prompt, std::string& line) = 0;
+};
+
+class StreamLines : public LineReader {
+ public:
+  StreamLines(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+  bool Read(const std::string& prompt, std::string& line) override;
+
+ private:
+  std::istream& in_;
+  std::ostream& out_;
+};
+
 class TerminalSource : public ActionSource {
  public:
   // Reads lines from `in`; writes forms, prompts and feedback to `out`. A list
   // longer than `listWindow` rows is shown in part.
   TerminalSource(std::istream& in, std::ostream& out, size_t listWindow);
+  // Reads lines from `lines`, which outlives the source.
+  TerminalSource(LineReader& lines, std::ostream& out, size_t listWindow);
 
   std::optional<Action> Next(const FormSnapshot& shown) override;
   void Rejected(const ScriptError& error) override;
+  void Unchanged(const std::string& why) override;
   // True once the person typed quit or ended the input.
   bool quit() const { return quit_; }
 
  private:
-  std::istream& in_;
+  std::unique_ptr<LineReader> ownLines_;
+  LineReader& lines_;
   std::ostream& out_;
   size_t listWindow_;
   std::string lastLine_;

@@ -447,14 +447,7 @@ bool ReadFailureBox(const std::string& box, const std::string& failure, sim::Run
 sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
                                  const std::function<void(const sim::Event&, std::string_view)>& onEvent,
                                  const std::wstring& dllPath) {
-  struct Before {
-    double density;
-    bool open;
-    bool visible;
-  };
-  std::vector<Before> before;
-  before.reserve(scene.documents.size());
-  for (const sim::SimDocument& d : scene.documents) before.push_back({d.density, d.open, d.visible});
+  const sim::DocumentsBefore before(scene);
 
   const Apartment apartment;
   const SeparatorForRun separator(scene.decimalSeparator);
@@ -560,15 +553,7 @@ sim::SessionResult RunDllSession(sim::Scene scene, sim::ActionSource* actions,
   result.heldReferences = std::max(host.SimReferences(), static_cast<int>(host.AddinReferences()));
   result.events = host.sim().TakeEvents();
   result.eventTexts = host.sim().TakeEventTexts();
-  sim::Scene after = host.sim().TakeScene();
-  result.active = std::move(after.active);
-  result.documents.reserve(after.documents.size());
-  for (size_t i = 0; i < after.documents.size(); ++i) {
-    sim::SimDocument& d = after.documents[i];
-    const Before& was = before[i];
-    result.documents.push_back(
-        {std::move(d.path), d.open, d.visible, d.density, d.modified, was.density, was.open, was.visible});
-  }
+  before.Compare(host.sim().TakeScene(), result);
   return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -120,15 +121,6 @@ struct FakeState {
   ComPtr<IDispatch> callbacks;
   CallbackRegistration registration;
   std::unique_ptr<CallbackTarget> bridge;
-
-  // The open documents in the host's order, as the simulated host enumerates them.
-  std::vector<std::string> OpenPaths() const {
-    std::vector<std::string> paths;
-    for (const sim::SimDocument& d : sim.scene().documents) {
-      if (d.open) paths.push_back(d.path);
-    }
-    return paths;
-  }
 };
 
 namespace {
@@ -373,14 +365,14 @@ class FakeObject final : public IDispatch {
 
   Application& app() const { return *state_->simApplication; }
 
-  // The simulated host's document `index` among the open ones, through its enumerator.
-  Ref<Document> OpenDocumentAt(size_t index) const {
-    const Ref<DocumentEnumerator> documents = app().EnumerateDocuments();
-    documents->Reset();
-    Ref<Document> document;
-    int32_t fetched = 0;
-    for (size_t i = 0; i <= index; ++i) document = documents->Next(1, fetched);
-    return document;
+  // The path of the first open document from the scene's document `from` on,
+  // in the host's order.
+  std::optional<std::string> NextOpenPath(size_t from) const {
+    const std::vector<sim::SimDocument>& documents = state_->sim.scene().documents;
+    for (size_t i = from; i < documents.size(); ++i) {
+      if (documents[i].open) return documents[i].path;
+    }
+    return std::nullopt;
   }
 
   void Run(std::wstring_view name, bool put, const DISPPARAMS& p, VARIANT& r) {
@@ -445,9 +437,11 @@ class FakeObject final : public IDispatch {
       const auto dependencies = app().ListDependencies(Text(p, 0), Bool(p, 1), Bool(p, 2), Bool(p, 3));
       if (dependencies) SetTextList(r, *dependencies);
     } else if (name == L"GetFirstDocument") {
-      const std::vector<std::string> open = state_->OpenPaths();
-      Ref<Document> first = OpenDocumentAt(0);
-      SetObject(r, FakeType::kDocument, std::move(first), open.empty() ? std::string() : open.front());
+      // The chain's start is the enumerator's Reset. The host has no member
+      // for getting an enumerator, so its failure comes here too.
+      app().EnumerateDocuments();
+      const std::optional<std::string> first = NextOpenPath(0);
+      SetObject(r, FakeType::kDocument, state_->sim.HandDocument("Reset", first), first.value_or(""));
     } else if (name == L"SetAddinCallbackInfo2" || name == L"SetAddinCallbackInfo") {
       const bool wide = name == L"SetAddinCallbackInfo2";
       Expect(p, 0, wide ? VT_I8 : VT_I4);
@@ -493,14 +487,13 @@ class FakeObject final : public IDispatch {
         SetBool(r, document.Visible());
       }
     } else if (name == L"GetNext") {
-      const std::vector<std::string> open = state_->OpenPaths();
-      const auto self = std::find(open.begin(), open.end(), path_);
-      if (self == open.end() || self + 1 == open.end()) {
-        SetObject(r, nullptr);
-        return;
-      }
-      const auto next = static_cast<size_t>(self - open.begin()) + 1;
-      SetObject(r, FakeType::kDocument, OpenDocumentAt(next), open[next]);
+      // The enumerator's Next, for the document after this one.
+      const sim::SimDocument* self = state_->sim.FindDocument(path_);
+      const std::optional<std::string> next =
+          self && self->open
+              ? NextOpenPath(static_cast<size_t>(self - state_->sim.scene().documents.data()) + 1)
+              : std::nullopt;
+      SetObject(r, FakeType::kDocument, state_->sim.HandDocument("Next", next), next.value_or(""));
     }
   }
 

@@ -81,6 +81,17 @@ TEST(TerminalSource, WhatAPersonSees) {
        {"    ... 30 rows above (show lists every row)\n    30 [ ] p30", "35 [x] p35", "\n    0 [x] p00"},
        {},
        true},
+      {"an action that changes nothing says why",
+       3,
+       "tick 0\nuntick p01.sldprt\nkey Enter\nclick OK\npick cboComMats steel\npick cboComMats steel\n"
+       "focus txtDensVal\nfocus txtDensVal\nquit\n",
+       {"\"tick 0\": nothing changed: row 0 \"p00.sldprt\" is ticked already\n",
+        "\"untick p01.sldprt\": nothing changed: row 1 \"p01.sldprt\" is not ticked\n",
+        "\"key Enter\": nothing changed: only a text box takes Enter, and the focus is on ",
+        "\"pick cboComMats steel\": nothing changed: cboComMats shows \"steel\" already\n",
+        "\"focus txtDensVal\": nothing changed: the focus is on txtDensVal already\n"},
+       {},
+       true},
       {"end of input", 3, "", {}, {}, true},
   };
   for (const TerminalCase& c : cases) {

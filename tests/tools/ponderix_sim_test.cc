@@ -112,7 +112,9 @@ TEST_F(PonderixSim, BadUsageExitsTwo) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--scene", "no-such.json"}, "cannot read the scene no-such.json: No such file or directory"},
       {{"--scene", "/"}, "cannot read the scene /: Is a directory"},
-      {{"--sceen", "x"}, "--sceen"},
+      {{"--sceen", "x"}, "--sceen; did you mean --scene?\n"},
+      {{"--verbos"}, "not expected: --verbos; did you mean --verbose?\n"},
+      {{"--Result=r.json"}, "--Result=r.json; did you mean --result?\n"},
       {{"--scene", std::string(200, 'a')},
        "cannot read the scene " + std::string(80, 'a') + "...: No such file or directory"},
       {{"--" + std::string(200, 'b')}, std::string(78, 'b') + "...\n"},

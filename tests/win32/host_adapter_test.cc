@@ -224,11 +224,15 @@ const Test failures("HostAdapter.FailuresCarryTheMemberAndTheHostsText", [](Chec
        [](Application& a) { a.GetActiveDocument()->GetUserUnit(0)->UnitCode(); }},
       {"MenuItemCount", "MenuItemCount", "GetSubMenuCount",
        [](Application& a) { a.MainFrame()->MenuItemCount(1, "Tools"); }},
-      // The host's chain starts with GetFirstDocument, which the enumerator's Reset asks for.
-      {"Next", "Reset", "GetFirstDocument",
+      // The host's chain: GetFirstDocument for the enumerator's Reset, then each document's
+      // GetNext for its Next; the first Next hands over what Reset was given.
+      {"Reset", "Reset", "GetFirstDocument", [](Application& a) { a.EnumerateDocuments()->Reset(); }},
+      {"Next", "Next", "GetNext",
        [](Application& a) {
          int32_t fetched = 0;
-         a.EnumerateDocuments()->Next(1, fetched);
+         const Ref<DocumentEnumerator> documents = a.EnumerateDocuments();
+         while (documents->Next(1, fetched)) {
+         }
        }},
   };
   for (const bool deferred : {false, true}) {

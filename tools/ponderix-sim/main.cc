@@ -63,6 +63,21 @@ std::string ParserMessage(std::string message, const std::vector<std::string>& a
   return ponderix::sim::Printable(message);
 }
 
+// "; did you mean --OPTION?" for the first argument the parser left over that
+// looks like a mistyped option, or nothing.
+std::string OptionNearMiss(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+  }
+  for (const std::string& arg : app.remaining()) {
+    if (!arg.starts_with("--") || arg.size() < 3) continue;
+    if (const std::string* nearest = ponderix::sim::Nearest(arg.substr(0, arg.find('=')), names))
+      return "; did you mean " + *nearest + "?";
+  }
+  return {};
+}
+
 // One run of the simulator with the given arguments. In a batch, standard
 // input carries the runs, so a run must not read it.
 int RunOnce(std::vector<std::string> args, bool inBatch) {
@@ -101,7 +116,7 @@ int RunOnce(std::vector<std::string> args, bool inBatch) {
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "ponderix-sim: " << ParserMessage(e.what(), args)
+    std::cerr << "ponderix-sim: " << ParserMessage(e.what(), args) << OptionNearMiss(app)
               << "\nponderix-sim: --help lists the options\n";
     return kBadInput;
   }
@@ -155,6 +170,7 @@ int RunOnce(std::vector<std::string> args, bool inBatch) {
   std::string scriptName = Shown(scriptPath);
   std::unique_ptr<ponderix::sim::ScriptSource> script;
   std::unique_ptr<ponderix::sim::ActionSource> actions;
+  std::unique_ptr<ponderix::sim::LineReader> lines;
   ponderix::sim::TerminalSource* terminal = nullptr;
   const bool interactive = scriptPath.empty() && ponderix::simtool::InputIsTerminal();
   const bool atScreen = interactive && ponderix::simtool::ShowsRealDialogs();
@@ -163,7 +179,8 @@ int RunOnce(std::vector<std::string> args, bool inBatch) {
       std::cerr << "ponderix-sim: the add-in's dialogs are on the screen for " << sceneName
                 << "; the summary follows when the run ends.\n";
     } else if (interactive) {
-      auto source = std::make_unique<ponderix::sim::TerminalSource>(std::cin, std::cerr, ListWindow());
+      lines = ponderix::simtool::TerminalLines();
+      auto source = std::make_unique<ponderix::sim::TerminalSource>(*lines, std::cerr, ListWindow());
       terminal = source.get();
       actions = std::move(source);
       std::cerr << "ponderix-sim: interactive session on " << sceneName

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "sim/headless_toolkit.h"
 #include "sim/session.h"
 #include "sim/sim_host.h"
+#include "sim/terminal.h"
 
 namespace ponderix::simtool {
 
@@ -61,6 +63,9 @@ void PrepareProcess();
 bool InputIsTerminal();
 // Rows of a long list shown at the terminal.
 size_t ListWindow();
+// The lines a person types at the terminal (when InputIsTerminal): with line
+// editing and a history of the session where the system offers them.
+std::unique_ptr<sim::LineReader> TerminalLines();
 
 // The session could not be run at all (not the scene's fault, nor the script's).
 class EngineError : public std::runtime_error {

@@ -1,6 +1,7 @@
 // ponderix-sim on Linux: files mapped or read with POSIX calls, the
-// terminal's size, and the simulated add-in as the engine.
+// terminal's size and line editor, and the simulated add-in as the engine.
 #include <fcntl.h>
+#include <histedit.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,7 +11,10 @@
 #endif
 
 #include <cerrno>
+#include <clocale>
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "platform.h"
 
@@ -115,6 +119,71 @@ size_t ListWindow() {
   winsize size{};
   const int rows = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
   return rows > 30 ? static_cast<size_t>(rows - 16) : 14;
+}
+
+namespace {
+
+// libedit (BSD licence): the arrow keys, the usual Emacs bindings and the
+// session's earlier actions, with the person's ~/.editrc on top.
+class EditedLines final : public sim::LineReader {
+ public:
+  EditedLines() : editor_(el_init("ponderix-sim", stdin, stderr, stderr)), history_(history_init()) {
+    if (!editor_ || !history_) throw std::bad_alloc();
+    HistEvent event{};
+    history(history_, &event, H_SETSIZE, 1000);
+    history(history_, &event, H_SETUNIQUE, 1);
+    el_set(editor_, EL_CLIENTDATA, this);
+    el_set(editor_, EL_PROMPT, &Prompt);
+    el_set(editor_, EL_EDITOR, "emacs");
+    el_set(editor_, EL_HIST, history, history_);
+    // Ctrl-C and the like leave the terminal as they found it.
+    el_set(editor_, EL_SIGNAL, 1);
+    el_source(editor_, nullptr);
+  }
+  EditedLines(const EditedLines&) = delete;
+  EditedLines& operator=(const EditedLines&) = delete;
+  ~EditedLines() override {
+    el_end(editor_);
+    history_end(history_);
+  }
+
+  bool Read(const std::string& prompt, std::string& line) override {
+    prompt_ = prompt;
+    std::cerr.flush();
+    int count = 0;
+    const char* text = el_gets(editor_, &count);
+    if (!text || count <= 0) {
+      std::cerr << "\n";
+      return false;
+    }
+    line.assign(text, static_cast<size_t>(count));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.find_first_not_of(" \t") != std::string::npos) {
+      HistEvent event{};
+      history(history_, &event, H_ENTER, line.c_str());
+    }
+    return true;
+  }
+
+ private:
+  static char* Prompt(EditLine* editor) {
+    void* self = nullptr;
+    el_get(editor, EL_CLIENTDATA, &self);
+    return static_cast<EditedLines*>(self)->prompt_.data();
+  }
+
+  EditLine* editor_;
+  History* history_;
+  std::string prompt_;
+};
+
+}  // namespace
+
+std::unique_ptr<sim::LineReader> TerminalLines() {
+  // The editor reads characters in the terminal's encoding, UTF-8 for a
+  // file name such as "gehäuse.sldprt", rather than bytes.
+  std::setlocale(LC_CTYPE, "");
+  return std::make_unique<EditedLines>();
 }
 
 void AddEngineOptions(CLI::App& /*app*/, EngineOptions& /*options*/) {}

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <iostream>
+
 #include "platform.h"
 #include "win32/text.h"
 #include "winsim/engine.h"
@@ -87,6 +89,11 @@ void PrepareProcess() {
 bool InputIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
+// Never asked for: the real dialogs are on the screen instead.
+std::unique_ptr<sim::LineReader> TerminalLines() {
+  return std::make_unique<sim::StreamLines>(std::cin, std::cerr);
 }
 
 size_t ListWindow() {
