@@ -115,16 +115,21 @@ bool Ponderix1::GatherSelectedParts() {
   s.partDocs.Erase();
   if (!s.swSelMgr) throw HostError("SelectionManager", "the host gave no selection manager");
   const int32_t n = s.swSelMgr->SelectedObjectCount();
-  // The documents of the selected part components, in selection order. A
-  // selected item without a component, or a component the host gives no
-  // document for, is skipped.
-  std::vector<Ref<Document>> parts;
+  // The documents of the selected part components, in selection order. Every
+  // component and its document is asked for before any document's type, as
+  // the host expects the calls. A selected item without a component, or a
+  // component the host gives no document for, is skipped.
+  std::vector<Ref<Document>> docs;
   for (int32_t i = 1; i <= n; ++i) {
     const Ref<Component> component = s.swSelMgr->SelectedObjectComponent(i);
     if (!component) continue;
-    Ref<Document> doc = component->ComponentDocument();
-    if (doc && doc->GetType() == kDocTypePart) parts.push_back(std::move(doc));
+    if (Ref<Document> doc = component->ComponentDocument()) docs.push_back(std::move(doc));
   }
+  std::vector<Ref<Document>> parts;
+  for (Ref<Document>& doc : docs) {
+    if (doc->GetType() == kDocTypePart) parts.push_back(std::move(doc));
+  }
+  docs.clear();
   s.selPartCount = static_cast<int64_t>(parts.size());
   if (s.selPartCount < 1) {
     s.partDocs.MarkEmptyPreselection();
