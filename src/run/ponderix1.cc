@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "density/frm_ponderix.h"
 #include "density/number_text.h"
@@ -13,6 +14,16 @@ namespace {
 
 constexpr int kShowNormal = 1;  // the shell shows the page in a normal window
 constexpr std::string_view kWebPageDirectory = "C:\\";
+
+// Runs a call that puts the view back after a failure. Its own failure is
+// dropped: the failure being reported is the one that ended the run.
+template <class Call>
+void BestEffort(Call&& call) noexcept {
+  try {
+    std::forward<Call>(call)();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): dropped on purpose, see above
+  }
+}
 
 }  // namespace
 
@@ -91,11 +102,17 @@ void Ponderix1::RunSteps() {
   for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
     if (s.partDocs(i)) ++s.partsToWrite;
   }
-  for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
-    if (const Ref<Document> doc = s.partDocs(i)) {
-      SetPartDensity(doc);
-      ++s.partsWritten;
+  try {
+    for (int64_t i = s.partDocs.LowerBound(); i <= s.partDocs.UpperBound(); ++i) {
+      if (const Ref<Document> doc = s.partDocs(i)) {
+        SetPartDensity(doc);
+        ++s.partsWritten;
+      }
     }
+  } catch (...) {
+    // The user gets back the document they started from before learning of the failure.
+    BestEffort([&s] { s.swApp->ActivateDocument(s.activeDocPath, true, s.docErrors); });
+    throw;
   }
   s.swModel = s.swApp->ActivateDocument(s.activeDocPath, true, s.docErrors);
 }
@@ -115,16 +132,21 @@ bool Ponderix1::GatherSelectedParts() {
   s.partDocs.Erase();
   if (!s.swSelMgr) throw HostError("SelectionManager", "the host gave no selection manager");
   const int32_t n = s.swSelMgr->SelectedObjectCount();
-  // The documents of the selected part components, in selection order. A
-  // selected item without a component, or a component the host gives no
-  // document for, is skipped.
-  std::vector<Ref<Document>> parts;
+  // The documents of the selected part components, in selection order. Every
+  // component and its document is asked for before any document's type, as
+  // the host expects the calls. A selected item without a component, or a
+  // component the host gives no document for, is skipped.
+  std::vector<Ref<Document>> docs;
   for (int32_t i = 1; i <= n; ++i) {
     const Ref<Component> component = s.swSelMgr->SelectedObjectComponent(i);
     if (!component) continue;
-    Ref<Document> doc = component->ComponentDocument();
-    if (doc && doc->GetType() == kDocTypePart) parts.push_back(std::move(doc));
+    if (Ref<Document> doc = component->ComponentDocument()) docs.push_back(std::move(doc));
   }
+  std::vector<Ref<Document>> parts;
+  for (Ref<Document>& doc : docs) {
+    if (doc->GetType() == kDocTypePart) parts.push_back(std::move(doc));
+  }
+  docs.clear();
   s.selPartCount = static_cast<int64_t>(parts.size());
   if (s.selPartCount < 1) {
     s.partDocs.MarkEmptyPreselection();
@@ -150,8 +172,14 @@ void Ponderix1::SetPartDensity(const Ref<Document>& partDoc) {
   s.swApp->OpenDocument(path, kDocTypePart, kOpenSilent, "", s.docErrors, s.docWarnings);
   const Ref<Document> active = s.swApp->ActivateDocument(path, true, s.docErrors);
   if (!active) throw HostError("ActivateDocument", "the host could not activate " + path);
-  s.retVal = active->SetUserPreferenceDoubleValue(kPrefMaterialDensity, s.partDensity) ? 1 : 0;
-  active->SetVisible(visible);
+  try {
+    s.retVal = active->SetUserPreferenceDoubleValue(kPrefMaterialDensity, s.partDensity) ? 1 : 0;
+    active->SetVisible(visible);
+  } catch (...) {
+    // Activating showed the part's window; a failed write does not leave it shown.
+    if (!visible) BestEffort([&active] { active->SetVisible(false); });
+    throw;
+  }
 }
 
 void Ponderix1::OpenMakerWebPage() {
