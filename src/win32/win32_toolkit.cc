@@ -254,7 +254,7 @@ class Win32Form final : public Form {
   std::exception_ptr failure_;
 };
 
-class Win32Toolkit final : public Toolkit {
+class Win32Toolkit final : public NativeToolkit {
  public:
   Win32Toolkit();
   ~Win32Toolkit() override;
@@ -267,15 +267,8 @@ class Win32Toolkit final : public Toolkit {
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
-  ShowEnd ShowMessageBox(const std::string& text) override {
-    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, MB_OK);
-    // The box's own loop ends on WM_QUIT and posts it again: taken here to
-    // tell, and passed on once more for the host's loop.
-    MSG quit{};
-    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
-    PostQuitMessage(static_cast<int>(quit.wParam));
-    return ShowEnd::kQuit;
-  }
+  ShowEnd ShowMessageBox(const std::string& text) override { return Box(text, MB_OK); }
+  ShowEnd ShowFailureBox(const std::string& text) override { return Box(text, MB_OK | MB_ICONERROR); }
   double Seconds() override { return clock_.Seconds(GetTickCount()); }
   void ProcessPendingEvents() override;
   std::string DecimalSeparator() override;
@@ -288,6 +281,15 @@ class Win32Toolkit final : public Toolkit {
 
  private:
   void RegisterFormClass();
+  static ShowEnd Box(const std::string& text, UINT type) {
+    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, type);
+    // The box's own loop ends on WM_QUIT and posts it again: taken here to
+    // tell, and passed on once more for the host's loop.
+    MSG quit{};
+    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
+    PostQuitMessage(static_cast<int>(quit.wParam));
+    return ShowEnd::kQuit;
+  }
 
   HMODULE module_ = ThisModule();
   bool registered_ = false;
@@ -1038,6 +1040,8 @@ POINT FormPosition(const RECT& over, const RECT& work, int width, int height) {
           std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height))};
 }
 
-std::unique_ptr<Toolkit> MakeToolkit() { return std::make_unique<Win32Toolkit>(); }
+std::unique_ptr<NativeToolkit> MakeNativeToolkit() { return std::make_unique<Win32Toolkit>(); }
+
+std::unique_ptr<Toolkit> MakeToolkit() { return MakeNativeToolkit(); }
 
 }  // namespace ponderix::win32

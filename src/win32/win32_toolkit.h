@@ -6,6 +6,11 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
+#include "addin/toolkit.h"
+
 namespace ponderix::win32 {
 
 // The control at index i of FormLayout::controls has the window ID
@@ -23,5 +28,15 @@ inline constexpr wchar_t kMessageBoxCaption[] = L"PonderixKorvanis";
 // inside `work` (the work area of the owner's monitor), its top-left corner
 // first when it is larger.
 POINT FormPosition(const RECT& over, const RECT& work, int width, int height);
+
+// The toolkit with the one box that only the Windows add-in shows.
+class NativeToolkit : public Toolkit {
+ public:
+  // The box of a failed run: the plain box with the error icon, so that a
+  // half-done run does not look like the result. Cannot fail.
+  virtual ShowEnd ShowFailureBox(const std::string& text) = 0;
+};
+
+std::unique_ptr<NativeToolkit> MakeNativeToolkit();
 
 }  // namespace ponderix::win32

@@ -359,6 +359,26 @@ std::vector<std::wstring> MessageButtons(HWND messageBox) {
   return captions;
 }
 
+std::string MessageIcon(HWND messageBox) {
+  for (HWND child = GetWindow(messageBox, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (lstrcmpiW(ClassOf(child).c_str(), L"Static") != 0 ||
+        (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+      continue;
+    const auto icon = reinterpret_cast<HICON>(Send(child, STM_GETICON, 0, 0));
+    if (!icon || !IsWindowVisible(child)) return "";
+    // The system's icons are shared: the box holds the very handle LoadIcon gives.
+    const std::pair<LPCWSTR, const char*> known[] = {{IDI_ERROR, "error"},
+                                                     {IDI_WARNING, "warning"},
+                                                     {IDI_INFORMATION, "information"},
+                                                     {IDI_QUESTION, "question"}};
+    for (const auto& [id, name] : known) {
+      if (LoadIconW(nullptr, id) == icon) return name;
+    }
+    return "other";
+  }
+  return "";
+}
+
 void PressOk(HWND messageBox) {
   const HWND ok = GetDlgItem(messageBox, IDOK);
   if (!ok || !IsWindowVisible(ok)) throw UiDriverError("the message box has no OK button");

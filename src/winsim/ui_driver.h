@@ -98,6 +98,9 @@ std::vector<bool> Ticks(HWND form, const FormLayout& layout, std::string_view co
 // Message box: its text, its buttons' captions, and OK.
 std::wstring MessageText(HWND messageBox);
 std::vector<std::wstring> MessageButtons(HWND messageBox);
+// The box's icon as the system's icons name it: "error", "warning",
+// "information", "question", "other", or "" when it shows none.
+std::string MessageIcon(HWND messageBox);
 void PressOk(HWND messageBox);
 
 }  // namespace ponderix::winsim

@@ -282,23 +282,37 @@ const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMon
 });
 
 const Test kMessageBox("Toolkit.MessageBoxClockAndLocale", [](Check& check) {
-  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
-  std::wstring caption, text;
-  std::vector<std::wstring> buttons;
-  const std::string error =
-      ShowAndDrive([&] { toolkit->ShowMessageBox("Part density set to  7.871 g/cm^3"); },
-                   [&] {
-                     const HWND box = WaitForMessageBox(kWaitMs);
-                     if (!box) throw UiDriverError("no message box");
-                     caption = Text(box);
-                     text = MessageText(box);
-                     buttons = MessageButtons(box);
-                     PressOk(box);
-                   });
-  check.Equal(error, std::string(), "driver");
-  check.Equal(caption, std::wstring(L"PonderixKorvanis"), "caption");
-  check.Equal(text, std::wstring(L"Part density set to  7.871 g/cm^3"), "text");
-  check.True(buttons == std::vector<std::wstring>{L"OK"}, "only OK");
+  const std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit();
+  // The result box stays plain; only a failure shows the error icon.
+  const struct {
+    const char* what;
+    void (*show)(win32::NativeToolkit&, const std::string&);
+    const char* icon;
+  } boxes[] = {
+      {"result", [](win32::NativeToolkit& t, const std::string& s) { t.ShowMessageBox(s); }, ""},
+      {"failure", [](win32::NativeToolkit& t, const std::string& s) { t.ShowFailureBox(s); }, "error"},
+  };
+  for (const auto& row : boxes) {
+    std::wstring caption, text;
+    std::vector<std::wstring> buttons;
+    std::string icon = "?";
+    const std::string error = ShowAndDrive([&] { row.show(*toolkit, "Part density set to  7.871 g/cm^3"); },
+                                           [&] {
+                                             const HWND box = WaitForMessageBox(kWaitMs);
+                                             if (!box) throw UiDriverError("no message box");
+                                             caption = Text(box);
+                                             text = MessageText(box);
+                                             buttons = MessageButtons(box);
+                                             icon = MessageIcon(box);
+                                             PressOk(box);
+                                           });
+    const std::string what = std::string(row.what) + " box ";
+    check.Equal(error, std::string(), what + "driver");
+    check.Equal(caption, std::wstring(L"PonderixKorvanis"), what + "caption");
+    check.Equal(text, std::wstring(L"Part density set to  7.871 g/cm^3"), what + "text");
+    check.True(buttons == std::vector<std::wstring>{L"OK"}, what + "only OK");
+    check.Equal(icon, std::string(row.icon), what + "icon");
+  }
 
   const double start = toolkit->Seconds();
   Sleep(50);
