@@ -59,6 +59,26 @@ int DpiFor(HWND owner) {
   return dpi > 0 ? dpi : kBaseDpi;
 }
 
+// The label that names the field at `field` (a text box, drop-down or list,
+// which have no caption of their own): the nearest label above it with the
+// same left edge. `field` itself when it has none.
+size_t LabelOf(const FormLayout& layout, size_t field) {
+  const ControlLayout& f = layout.controls[field];
+  if (f.kind != ControlKind::kTextBox && f.kind != ControlKind::kDropDown &&
+      f.kind != ControlKind::kCheckList)
+    return field;
+  constexpr double kSlack = 0.5;  // points
+  size_t found = field;
+  for (size_t i = 0; i < layout.controls.size(); ++i) {
+    const ControlLayout& l = layout.controls[i];
+    if (l.kind != ControlKind::kLabel || l.clickable || std::abs(l.left - f.left) > kSlack ||
+        l.top + l.height > f.top + kSlack)
+      continue;
+    if (found == field || l.top > layout.controls[found].top) found = i;
+  }
+  return found;
+}
+
 HMODULE ThisModule() {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -531,12 +551,20 @@ HBRUSH Win32Form::BrushFor(COLORREF colour) {
 }
 
 void Win32Form::CreateControls() {
-  // Created in tab order, so that the z-order is the keyboard order.
+  // Created in tab order, so that the z-order is the keyboard order; then each
+  // label moves to just before the field it names, where screen readers look
+  // for a field's name. Labels are no tab stops, so Tab keeps its order.
   std::vector<size_t> order(layout_.controls.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
     return layout_.controls[a].tabIndex < layout_.controls[b].tabIndex;
   });
+  for (size_t field = 0; field < layout_.controls.size(); ++field) {
+    const size_t label = LabelOf(layout_, field);
+    if (label == field) continue;
+    order.erase(std::find(order.begin(), order.end(), label));
+    order.insert(std::find(order.begin(), order.end(), field), label);
+  }
   controls_.resize(layout_.controls.size());
   for (const size_t i : order) {
     const ControlLayout& c = layout_.controls[i];
@@ -717,7 +745,11 @@ void Win32Form::Guarded(const std::function<void()>& handler) noexcept {
 
 void Win32Form::MoveFocus(HWND from, bool backwards) {
   const HWND next = GetNextDlgTabItem(window_.get(), from, backwards ? TRUE : FALSE);
-  if (next) FocusControl(next);
+  if (!next) return;
+  FocusControl(next);
+  // As in a dialog, a text box reached by the keyboard has its text selected, so typing replaces it.
+  const Win32Control* box = ByWindow(next);
+  if (box && box->layout().kind == ControlKind::kTextBox && GetFocus() == next) SelectText(next);
 }
 
 void Win32Form::FocusControl(HWND control) {

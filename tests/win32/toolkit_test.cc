@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -59,8 +60,20 @@ void MouseClick(HWND control) {
   if (SendInput(3, clicks, sizeof(INPUT)) != 3) throw UiDriverError("SendInput failed");
 }
 
+// A real press and release of a key, to the window with the focus.
+void KeyPress(WORD key) {
+  INPUT keys[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki = {key, static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)),
+                  i == 0 ? 0u : static_cast<DWORD>(KEYEVENTF_KEYUP), 0, 0};
+  }
+  if (SendInput(2, keys, sizeof(INPUT)) != 2) throw UiDriverError("SendInput failed");
+  Sleep(200);
+}
+
 // One line of the show, from the driver's thread. Besides the shared lines:
-// "mouse C" (a real click), "key A" (any letter), "char C X" (a typed
+// "mouse C" (a real click), "press Space" (a real key), "key A" (any letter), "char C X" (a typed
 // character), "wait MS", "quit N" (WM_QUIT), and the questions "? selection C",
 // "? scrolls C" (a horizontal scroll bar) and "? row C" (the row with the focus).
 void Act(HWND form, const FormLayout& layout, const std::string& line, test::EventLog& events) {
@@ -99,6 +112,8 @@ void Act(HWND form, const FormLayout& layout, const std::string& line, test::Eve
     Focus(form, layout, rest);
   } else if (verb == "type") {
     Type(form, layout, FocusedControl(form, layout), win32::Widen(rest));
+  } else if (verb == "press") {
+    KeyPress(VK_SPACE);
   } else if (verb == "key") {
     Key(form, rest == "Tab" ? VK_TAB : rest == "Enter" ? VK_RETURN : rest == "Esc" ? VK_ESCAPE : rest[0]);
   } else if (verb == "char") {
@@ -169,6 +184,12 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
            "Exit txtDensVal btnOK|selection txtDensVal 0-5"},
           {"every other key in a text box is reported too", false, "key A|close", "KeyDown txtDensVal 65"},
           {"WM_QUIT ends the show and stays pending for the host's loop", false, "quit 7", "quit 7"},
+          {"Tab into the value box selects its text", false,
+           "focus btnCancel|key Tab|? selection txtDensVal|close",
+           "Exit txtDensVal btnCancel|selection txtDensVal 0-5"},
+          {"Space on a focused button clicks it", false,
+           "focus btnCancel|press Space|focus btnOK|press Space",
+           "Exit txtDensVal btnCancel|Click btnCancel|Click btnOK"},
           // Row 3 made 300 characters longer: r finds rotor, and again after a pause.
           {"a long row scrolls sideways; a letter finds a row and ticks nothing", true,
            "widen 3|? scrolls lboParts|char lboParts r|? row lboParts|wait 1100|char lboParts r|"
@@ -177,8 +198,11 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
       });
 });
 
-// The client area, every control's rectangle and font height, in pixels, as the layout gives them in points.
-void CheckGeometry(Check& check, const FormLayout& layout, const std::string& title) {
+// The client area, every control's rectangle and font height, in pixels, as
+// the layout gives them in points; and each label just before the field it
+// names in z-order, where a screen reader looks for the field's name.
+void CheckGeometry(Check& check, const FormLayout& layout, const std::string& title,
+                   const std::vector<std::pair<const char*, const char*>>& labelled) {
   const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
   test::EventLog events;
   const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
@@ -207,14 +231,21 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
           GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
           check.Equal(font.lfHeight, LONG{-Px(c.font.points)}, c.name + " font height");
         }
+        for (const auto& [label, field] : labelled) {
+          const HWND before = GetWindow(ControlWindow(window, layout, field), GW_HWNDPREV);
+          check.True(before == ControlWindow(window, layout, label), std::string(label) + " names " + field);
+        }
         Close(window);
       });
   check.Equal(error, std::string(), "driver");
 }
 
 const Test kGeometry("Toolkit.FormsAndControlsHaveTheLayoutsSizes", [](Check& check) {
-  CheckGeometry(check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false));
-  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true));
+  CheckGeometry(
+      check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false),
+      {{"lblComMats", "cboComMats"}, {"lblDensVal", "txtDensVal"}, {"lblDensUnits", "cboDensUnits"}});
+  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true),
+                {{"lblInstruction", "lboParts"}});
 });
 
 const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", [](Check& check) {
