@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "win32/owners.h"
@@ -59,14 +60,17 @@ int DpiFor(HWND owner) {
   return dpi > 0 ? dpi : kBaseDpi;
 }
 
+// Text boxes, drop-downs and lists: controls without a caption of their own.
+bool IsField(ControlKind kind) {
+  return kind == ControlKind::kTextBox || kind == ControlKind::kDropDown || kind == ControlKind::kCheckList;
+}
+
 // The label that names the field at `field` (a text box, drop-down or list,
 // which have no caption of their own): the nearest label above it with the
 // same left edge. `field` itself when it has none.
 size_t LabelOf(const FormLayout& layout, size_t field) {
   const ControlLayout& f = layout.controls[field];
-  if (f.kind != ControlKind::kTextBox && f.kind != ControlKind::kDropDown &&
-      f.kind != ControlKind::kCheckList)
-    return field;
+  if (!IsField(f.kind)) return field;
   constexpr double kSlack = 0.5;  // points
   size_t found = field;
   for (size_t i = 0; i < layout.controls.size(); ++i) {
@@ -222,6 +226,11 @@ class Win32Form final : public Form {
   int Px(double points) const { return static_cast<int>(std::lround(points * dpi_ / 72.0)); }
   int Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
   HFONT FontFor(const Font& font);
+  // The colours `control` is painted in. In high-contrast mode the user's
+  // system colours replace our own (the materials' backgrounds, the link's
+  // blue), which may be unreadable on that palette.
+  COLORREF Fore(const Win32Control& control) const;
+  COLORREF Back(const Win32Control& control) const;
   HBRUSH BrushFor(COLORREF colour);
   // Runs a handler from a window procedure: an exception is kept, and the
   // modal show ends and rethrows it.
@@ -276,7 +285,7 @@ class Win32Form final : public Form {
 
 class Win32Toolkit final : public NativeToolkit {
  public:
-  Win32Toolkit();
+  explicit Win32Toolkit(ToolkitSystem system);
   ~Win32Toolkit() override;
   Win32Toolkit(const Win32Toolkit&) = delete;
   Win32Toolkit& operator=(const Win32Toolkit&) = delete;
@@ -294,6 +303,7 @@ class Win32Toolkit final : public NativeToolkit {
   std::string DecimalSeparator() override;
 
   HMODULE module() const { return module_; }
+  bool HighContrast() const { return system_.highContrast && system_.highContrast(); }
   // A handler failed outside any modal show; the next ProcessPendingEvents rethrows it.
   void KeepFailure(std::exception_ptr failure) {
     if (!failure_) failure_ = std::move(failure);
@@ -311,6 +321,7 @@ class Win32Toolkit final : public NativeToolkit {
     return ShowEnd::kQuit;
   }
 
+  ToolkitSystem system_;
   HMODULE module_ = ThisModule();
   bool registered_ = false;
   std::exception_ptr failure_;
@@ -538,6 +549,19 @@ HFONT Win32Form::FontFor(const Font& font) {
   const auto handle = static_cast<HFONT>(created.get());
   fonts_.emplace(std::move(key), std::move(created));
   return handle;
+}
+
+COLORREF Win32Form::Fore(const Win32Control& control) const {
+  const ControlLayout& c = control.layout();
+  if (c.foreColour.kind != Colour::Kind::kRgb || !toolkit_.HighContrast()) return Resolve(c.foreColour);
+  if (c.kind == ControlKind::kLabel && c.clickable) return GetSysColor(COLOR_HOTLIGHT);
+  return GetSysColor(IsField(c.kind) ? COLOR_WINDOWTEXT : COLOR_BTNTEXT);
+}
+
+COLORREF Win32Form::Back(const Win32Control& control) const {
+  const Colour back = control.back();
+  if (back.kind != Colour::Kind::kRgb || !toolkit_.HighContrast()) return Resolve(back);
+  return GetSysColor(IsField(control.layout().kind) ? COLOR_WINDOW : COLOR_BTNFACE);
 }
 
 HBRUSH Win32Form::BrushFor(COLORREF colour) {
@@ -831,6 +855,11 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetFocus(reinterpret_cast<HWND>(wParam));
       SelectText(reinterpret_cast<HWND>(wParam));
       return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // High contrast turned on or off, or the system colours changed: painted anew.
+      RedrawWindow(self, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
@@ -899,8 +928,8 @@ void Win32Form::Notify(const NMHDR& header) {
 LRESULT Win32Form::ColourControl(HDC dc, HWND window) {
   Win32Control* control = ByWindow(window);
   if (!control) return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-  const COLORREF back = Resolve(control->back());
-  SetTextColor(dc, Resolve(control->layout().foreColour));
+  const COLORREF back = Back(*control);
+  SetTextColor(dc, Fore(*control));
   SetBkColor(dc, back);
   SetBkMode(dc, OPAQUE);
   return reinterpret_cast<LRESULT>(BrushFor(back));
@@ -910,8 +939,8 @@ void Win32Form::DrawDropItem(const DRAWITEMSTRUCT& item) {
   Win32Control* control = ById(static_cast<int>(item.CtlID));
   if (!control) return;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
-  const COLORREF back = selected ? GetSysColor(COLOR_HIGHLIGHT) : Resolve(control->back());
-  const COLORREF fore = selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Resolve(control->layout().foreColour);
+  const COLORREF back = selected ? GetSysColor(COLOR_HIGHLIGHT) : Back(*control);
+  const COLORREF fore = selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Fore(*control);
   FillRect(item.hDC, &item.rcItem, BrushFor(back));
   if (item.itemID != static_cast<UINT>(-1)) {
     const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
@@ -1010,7 +1039,7 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
 
 // ---- Win32Toolkit ----
 
-Win32Toolkit::Win32Toolkit() {
+Win32Toolkit::Win32Toolkit(ToolkitSystem system) : system_(std::move(system)) {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES;
@@ -1072,7 +1101,16 @@ POINT FormPosition(const RECT& over, const RECT& work, int width, int height) {
           std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height))};
 }
 
-std::unique_ptr<NativeToolkit> MakeNativeToolkit() { return std::make_unique<Win32Toolkit>(); }
+bool HighContrastOn() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof contrast;
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+std::unique_ptr<NativeToolkit> MakeNativeToolkit(ToolkitSystem system) {
+  return std::make_unique<Win32Toolkit>(std::move(system));
+}
 
 std::unique_ptr<Toolkit> MakeToolkit() { return MakeNativeToolkit(); }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,14 @@ class NativeToolkit : public Toolkit {
   virtual ShowEnd ShowFailureBox(const std::string& text) = 0;
 };
 
-std::unique_ptr<NativeToolkit> MakeNativeToolkit();
+// Whether Windows' high-contrast mode is on.
+bool HighContrastOn();
+
+// What the toolkit asks of the system, apart so that a test can answer for it.
+struct ToolkitSystem {
+  std::function<bool()> highContrast = &HighContrastOn;
+};
+
+std::unique_ptr<NativeToolkit> MakeNativeToolkit(ToolkitSystem system = {});
 
 }  // namespace ponderix::win32

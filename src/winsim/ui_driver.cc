@@ -312,6 +312,37 @@ std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string
   return items;
 }
 
+PaintColours Colours(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  UINT message = WM_CTLCOLORBTN;
+  switch (KindOf(layout, control)) {
+    case ControlKind::kLabel:
+      message = WM_CTLCOLORSTATIC;
+      break;
+    case ControlKind::kTextBox:
+      message = WM_CTLCOLOREDIT;
+      break;
+    case ControlKind::kDropDown:
+    case ControlKind::kCheckList:
+      message = WM_CTLCOLORLISTBOX;
+      break;
+    default:
+      break;
+  }
+  const HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) throw UiDriverError("no device context");
+  PaintColours colours;
+  try {
+    Send(form, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window));
+    colours = {GetTextColor(dc), GetBkColor(dc)};
+  } catch (...) {
+    DeleteDC(dc);
+    throw;
+  }
+  DeleteDC(dc);
+  return colours;
+}
+
 bool Checked(HWND form, const FormLayout& layout, std::string_view control) {
   return Send(ControlWindow(form, layout, control), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }

@@ -89,6 +89,13 @@ bool Enabled(HWND form, const FormLayout& layout, std::string_view control);
 // Drop-down: the selected index (-1: none) and the items.
 int ListIndex(HWND form, const FormLayout& layout, std::string_view control);
 std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string_view control);
+// The text and background colours the form gives `control` to paint with
+// (its answer to the control's WM_CTLCOLOR message); for a drop-down, those
+// of its field and its list's items.
+struct PaintColours {
+  COLORREF text = 0, back = 0;
+};
+PaintColours Colours(HWND form, const FormLayout& layout, std::string_view control);
 // Check box: ticked or not.
 bool Checked(HWND form, const FormLayout& layout, std::string_view control);
 // Check list: rows and their ticks.

@@ -312,6 +312,39 @@ const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMon
   check.True(formRect.left == at.x && formRect.top == at.y, "centred over the owner within its monitor");
 });
 
+const Test kHighContrast("Toolkit.HighContrastPaintsInSystemColours", [](Check& check) {
+  // Steel's light cyan and the link's blue are ours; high contrast gives the user's palette instead.
+  const struct {
+    bool on;
+    COLORREF listText, listBack, linkText;
+  } rows[] = {
+      {false, GetSysColor(COLOR_WINDOWTEXT), RGB(192, 255, 255), RGB(0, 0, 255)},
+      {true, GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HOTLIGHT)},
+  };
+  const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+  for (const auto& row : rows) {
+    win32::ToolkitSystem system;
+    system.highContrast = [&] { return row.on; };
+    const std::unique_ptr<Toolkit> toolkit = win32::MakeNativeToolkit(system);
+    test::EventLog events;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    form->DropDown("cboComMats").SetBackColour(Colour::Rgb(192, 255, 255));
+    PaintColours list, link;
+    const std::string error = ShowAndDrive([&] { form->ShowModal(); },
+                                           [&] {
+                                             const HWND window = ShownForm(layout.title);
+                                             list = Colours(window, layout, "cboComMats");
+                                             link = Colours(window, layout, "lblWebLink");
+                                             Close(window);
+                                           });
+    const std::string what = row.on ? "high contrast: " : "normal: ";
+    check.Equal(error, std::string(), what + "driver");
+    check.Equal(list.text, row.listText, what + "material list text");
+    check.Equal(list.back, row.listBack, what + "material list background");
+    check.Equal(link.text, row.linkText, what + "link text");
+  }
+});
+
 const Test kMessageBox("Toolkit.MessageBoxClockAndLocale", [](Check& check) {
   const std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit();
   // The result box stays plain; only a failure shows the error icon.
