@@ -36,6 +36,11 @@ namespace ponderix::win32 {
 
 namespace {
 
+// WM_DPICHANGED, which the headers of older Windows lack.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+constexpr DWORD kFormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
 // Sent to a form to give the focus back to a text box whose Exit refused to
 // let it go after the focus had already gone.
 constexpr UINT kRefocusMessage = WM_APP + 1;
@@ -46,14 +51,21 @@ constexpr int kBaseDpi = 96;  // the pixel sizes below are for this
 // The dots per inch a form owned by `owner` is laid out at: the owner's, as a
 // DPI-aware host has them (GetDpiForWindow, which Windows before 10 lacks),
 // else the device's.
+// A function of user32 that older Windows lack; null there.
+template <typename Function>
+Function User32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's own dots per inch, 0 where Windows cannot say (before 10).
+int WindowDpi(HWND window) {
+  static const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  return window && getDpiForWindow ? static_cast<int>(getDpiForWindow(window)) : 0;
+}
+
 int DpiFor(HWND owner) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (owner && getDpiForWindow) {
-    const UINT dpi = getDpiForWindow(owner);
-    if (dpi > 0) return static_cast<int>(dpi);
-  }
+  if (const int dpi = WindowDpi(owner); dpi > 0) return dpi;
   const HDC dc = GetDC(owner);
   const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
   if (dc) ReleaseDC(owner, dc);
@@ -193,10 +205,11 @@ class Win32Control final : public CheckListControl,
   // CheckBoxControl and LabelControl
   void SetCaption(const std::string& caption) override;
 
- private:
+  // Sized again to the items and rows, and after a change of DPI.
   void FitDropList();
   void FitCheckListColumn();
 
+ private:
   Win32Form& form_;
   const ControlLayout& layout_;
   int index_;
@@ -251,7 +264,15 @@ class Win32Form final : public Form {
   Win32Control* ById(int id);
   void CreateControls();
   HWND CreateControl(const ControlLayout& c, int index);
+  // The window's size for the layout's client area at the form's DPI, with
+  // the frame at that DPI too where Windows can say (AdjustWindowRectExForDpi).
+  SIZE WindowSize() const;
+  // The top-left corner that centres a window of `size` over the owner on its monitor.
+  POINT PlaceOver(SIZE size) const;
   void Place();
+  // Every control placed, sized and given its font at the form's DPI.
+  void LayOut();
+  void FitControl(Win32Control& control);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code, HWND control);
   void Notify(const NMHDR& header);
@@ -296,14 +317,23 @@ class Win32Toolkit final : public NativeToolkit {
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
-  ShowEnd ShowMessageBox(const std::string& text) override { return Box(text, MB_OK); }
-  ShowEnd ShowFailureBox(const std::string& text) override { return Box(text, MB_OK | MB_ICONERROR); }
+  ShowEnd ShowMessageBox(const std::string& text) override { return Box(Owner(), text, MB_OK); }
+  ShowEnd ShowFailureBox(const std::string& text) override {
+    return Box(Owner(), text, MB_OK | MB_ICONERROR);
+  }
   double Seconds() override { return clock_.Seconds(GetTickCount()); }
   void ProcessPendingEvents() override;
   std::string DecimalSeparator() override;
 
   HMODULE module() const { return module_; }
   bool HighContrast() const { return system_.highContrast && system_.highContrast(); }
+  // The owner of forms and boxes: the host's main window, else the top-level
+  // window of the active one (also when the command came from a floating pane).
+  HWND Owner() const {
+    const HWND host = system_.hostWindow ? system_.hostWindow() : nullptr;
+    if (host && IsWindow(host)) return host;
+    return GetAncestor(GetActiveWindow(), GA_ROOTOWNER);
+  }
   // A handler failed outside any modal show; the next ProcessPendingEvents rethrows it.
   void KeepFailure(std::exception_ptr failure) {
     if (!failure_) failure_ = std::move(failure);
@@ -311,8 +341,8 @@ class Win32Toolkit final : public NativeToolkit {
 
  private:
   void RegisterFormClass();
-  static ShowEnd Box(const std::string& text, UINT type) {
-    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, type);
+  static ShowEnd Box(HWND owner, const std::string& text, UINT type) {
+    MessageBoxW(owner, Widen(text).c_str(), kMessageBoxCaption, type);
     // The box's own loop ends on WM_QUIT and posts it again: taken here to
     // tell, and passed on once more for the host's loop.
     MSG quit{};
@@ -477,20 +507,20 @@ void Win32Control::FitCheckListColumn() {
 // ---- Win32Form ----
 
 Win32Form::Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents& events)
-    : toolkit_(toolkit),
-      layout_(layout),
-      events_(events),
-      // The host's top-level window, also when the command came from one of its floating panes.
-      owner_(GetAncestor(GetActiveWindow(), GA_ROOTOWNER)),
-      dpi_(DpiFor(owner_)) {
-  constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT rect{0, 0, Px(layout_.width), Px(layout_.height)};
-  AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
-  window_.reset(CreateWindowExW(kExStyle, kFormClassName, Widen(layout_.title).c_str(), kStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, owner_,
-                                nullptr, toolkit_.module(), this));
+    : toolkit_(toolkit), layout_(layout), events_(events), owner_(toolkit.Owner()), dpi_(DpiFor(owner_)) {
+  // Made where it will be shown, so that it takes that monitor's DPI from the start.
+  const SIZE size = WindowSize();
+  const POINT at = PlaceOver(size);
+  window_.reset(CreateWindowExW(kFormExStyle, kFormClassName, Widen(layout_.title).c_str(), kFormStyle, at.x,
+                                at.y, size.cx, size.cy, owner_, nullptr, toolkit_.module(), this));
   if (!window_) throw std::runtime_error("cannot create the window of " + layout_.name);
+  // Its own DPI, which is its monitor's where the host is aware of each monitor's.
+  if (const int own = WindowDpi(window_.get()); own > 0 && own != dpi_) {
+    dpi_ = own;
+    const SIZE sized = WindowSize();
+    const POINT there = PlaceOver(sized);
+    SetWindowPos(window_.get(), nullptr, there.x, there.y, sized.cx, sized.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   // Dialog-like: no minimise or maximise entries in the window menu.
   const HMENU menu = GetSystemMenu(window_.get(), FALSE);
   if (menu) {
@@ -596,21 +626,12 @@ void Win32Form::CreateControls() {
     controls_[i] = std::make_unique<Win32Control>(*this, c, static_cast<int>(i), control);
     Win32Control& made = *controls_[i];
     SetWindowSubclass(control, &Win32Form::ControlProc, i, reinterpret_cast<DWORD_PTR>(this));
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
     if (c.kind == ControlKind::kTextBox) {
       SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
       SetWindowTextW(control, Widen(c.caption).c_str());
     }
+    FitControl(made);
     if (c.kind == ControlKind::kDropDown) {
-      // The field is as tall as the layout says: its item height plus a frame,
-      // which does not grow with the DPI everywhere, so it is measured.
-      const int wanted = Px(c.height);
-      int item = wanted - 6;
-      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
-      RECT field{};
-      GetWindowRect(control, &field);
-      item += wanted - (field.bottom - field.top);
-      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
       COMBOBOXINFO info{};
       info.cbSize = sizeof info;
       if (GetComboBoxInfo(control, &info)) made.dropList = info.hwndList;
@@ -629,6 +650,41 @@ void Win32Form::CreateControls() {
     }
     if (c.kind == ControlKind::kCheckBox && c.autoSize) made.SetCaption(c.caption);
   }
+}
+
+void Win32Form::FitControl(Win32Control& made) {
+  const ControlLayout& c = made.layout();
+  const HWND control = made.window();
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
+  if (c.kind != ControlKind::kDropDown) return;
+  // The field is as tall as the layout says: its item height plus a frame,
+  // which does not grow with the DPI everywhere, so it is measured.
+  const int wanted = Px(c.height);
+  int item = wanted - 6;
+  SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+  RECT field{};
+  GetWindowRect(control, &field);
+  item += wanted - (field.bottom - field.top);
+  SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+}
+
+void Win32Form::LayOut() {
+  SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{})), FALSE);
+  for (auto& made : controls_) {
+    const ControlLayout& c = made->layout();
+    const HWND control = made->window();
+    // A drop-down's window reaches down over its dropped list, fitted again below.
+    const int height = c.kind == ControlKind::kDropDown ? Px(c.height) * 8 : Px(c.height);
+    SetWindowPos(control, nullptr, Px(c.left), Px(c.top), Px(c.width), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    FitControl(*made);
+    if (c.kind == ControlKind::kDropDown) {
+      SendMessageW(control, CB_SETITEMHEIGHT, 0, Px(kDefaultPoints) + Scaled(4));
+      made->FitDropList();
+    }
+    if (c.kind == ControlKind::kCheckList) made->FitCheckListColumn();
+    if (c.kind == ControlKind::kCheckBox && c.autoSize) made->SetCaption(Narrow(WindowText(control)));
+  }
+  RedrawWindow(window_.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
@@ -675,7 +731,23 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
   return control;
 }
 
+SIZE Win32Form::WindowSize() const {
+  static const auto adjustForDpi =
+      User32Function<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  RECT rect{0, 0, Px(layout_.width), Px(layout_.height)};
+  if (!adjustForDpi || !adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi_)))
+    AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
 void Win32Form::Place() {
+  RECT self{};
+  GetWindowRect(window_.get(), &self);
+  const POINT at = PlaceOver({self.right - self.left, self.bottom - self.top});
+  SetWindowPos(window_.get(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+POINT Win32Form::PlaceOver(SIZE size) const {
   // Centred over the owner and kept on the owner's monitor (the nearest one
   // when the owner is off every screen); without an owner, on the primary one.
   RECT over{};
@@ -691,10 +763,7 @@ void Win32Form::Place() {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   }
   if (!owned) over = work;
-  RECT self{};
-  GetWindowRect(window_.get(), &self);
-  const POINT at = FormPosition(over, work, self.right - self.left, self.bottom - self.top);
-  SetWindowPos(window_.get(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return FormPosition(over, work, size.cx, size.cy);
 }
 
 ShowEnd Win32Form::ShowModal() {
@@ -855,6 +924,15 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetFocus(reinterpret_cast<HWND>(wParam));
       SelectText(reinterpret_cast<HWND>(wParam));
       return 0;
+    case kDpiChangedMessage: {
+      // Moved to another monitor's DPI: Windows' suggested rectangle, the layout at the new DPI.
+      dpi_ = HIWORD(wParam);
+      const auto& rect = *reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(self, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      LayOut();
+      return 0;
+    }
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
       // High contrast turned on or off, or the system colours changed: painted anew.

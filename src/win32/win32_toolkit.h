@@ -44,6 +44,8 @@ bool HighContrastOn();
 // What the toolkit asks of the system, apart so that a test can answer for it.
 struct ToolkitSystem {
   std::function<bool()> highContrast = &HighContrastOn;
+  // The host's main window, which owns the forms and boxes; null when unknown.
+  std::function<HWND()> hostWindow;
 };
 
 std::unique_ptr<NativeToolkit> MakeNativeToolkit(ToolkitSystem system = {});

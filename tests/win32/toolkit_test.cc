@@ -33,10 +33,12 @@ constexpr int kWaitMs = 10000;
 
 const bool kDpiAware = SetProcessDPIAware() != FALSE;
 
-int Px(double points) {
+int PrefixDpi() {
   const char* dpi = std::getenv("PONDERIX_DPI");
-  return static_cast<int>(std::lround(points * (dpi ? std::atoi(dpi) : 96) / 72));
+  return dpi ? std::atoi(dpi) : 96;
 }
+
+int Px(double points, int dpi = PrefixDpi()) { return static_cast<int>(std::lround(points * dpi / 72)); }
 
 HWND ShownForm(const std::string& title) {
   const HWND form = WaitForForm(win32::Widen(title), kWaitMs);
@@ -200,9 +202,12 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
 
 // The client area, every control's rectangle and font height, in pixels, as
 // the layout gives them in points; and each label just before the field it
-// names in z-order, where a screen reader looks for the field's name.
+// names in z-order, where a screen reader looks for the field's name. With
+// `movedTo`, after the form was told that its DPI changed to that (a move to
+// another monitor): the suggested rectangle taken, the layout at the new DPI.
 void CheckGeometry(Check& check, const FormLayout& layout, const std::string& title,
-                   const std::vector<std::pair<const char*, const char*>>& labelled) {
+                   const std::vector<std::pair<const char*, const char*>>& labelled, int movedTo = 0) {
+  const int dpi = movedTo ? movedTo : PrefixDpi();
   const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
   test::EventLog events;
   const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
@@ -211,25 +216,38 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
       [&] { form->ShowModal(); },
       [&] {
         const HWND window = ShownForm(title);
-        RECT client{};
-        GetClientRect(window, &client);
-        check.True(kDpiAware, "DPI-aware");
-        check.Equal(client.right, LONG{Px(layout.width)}, layout.name + " client width");
-        check.Equal(client.bottom, LONG{Px(layout.height)}, layout.name + " client height");
+        if (movedTo) {
+          RECT was{};
+          GetWindowRect(window, &was);
+          const RECT suggested{was.left + 40, was.top + 30,
+                               was.left + 40 + MulDiv(was.right - was.left, dpi, PrefixDpi()),
+                               was.top + 30 + MulDiv(was.bottom - was.top, dpi, PrefixDpi())};
+          SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+          RECT now{};
+          GetWindowRect(window, &now);
+          check.True(EqualRect(&now, &suggested) != FALSE, layout.name + " takes the suggested rectangle");
+        } else {
+          RECT client{};
+          GetClientRect(window, &client);
+          check.True(kDpiAware, "DPI-aware");
+          check.Equal(client.right, LONG{Px(layout.width)}, layout.name + " client width");
+          check.Equal(client.bottom, LONG{Px(layout.height)}, layout.name + " client height");
+        }
         for (const ControlLayout& c : layout.controls) {
           const HWND control = ControlWindow(window, layout, c.name);
           RECT r{};
           GetWindowRect(control, &r);
           MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-          check.Equal(r.left, LONG{Px(c.left)}, c.name + " left");
-          check.Equal(r.top, LONG{Px(c.top)}, c.name + " top");
+          check.Equal(r.left, LONG{Px(c.left, dpi)}, c.name + " left");
+          check.Equal(r.top, LONG{Px(c.top, dpi)}, c.name + " top");
           // A check box sized to its caption has its own width.
           if (!(c.kind == ControlKind::kCheckBox && c.autoSize))
-            check.Equal(r.right - r.left, LONG{Px(c.width)}, c.name + " width");
-          check.Equal(r.bottom - r.top, LONG{Px(c.height)}, c.name + " height");
+            check.Equal(r.right - r.left, LONG{Px(c.width, dpi)}, c.name + " width");
+          check.Equal(r.bottom - r.top, LONG{Px(c.height, dpi)}, c.name + " height");
           LOGFONTW font{};
           GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
-          check.Equal(font.lfHeight, LONG{-Px(c.font.points)}, c.name + " font height");
+          check.Equal(font.lfHeight, LONG{-Px(c.font.points, dpi)}, c.name + " font height");
         }
         for (const auto& [label, field] : labelled) {
           const HWND before = GetWindow(ControlWindow(window, layout, field), GW_HWNDPREV);
@@ -246,6 +264,8 @@ const Test kGeometry("Toolkit.FormsAndControlsHaveTheLayoutsSizes", [](Check& ch
       {{"lblComMats", "cboComMats"}, {"lblDensVal", "txtDensVal"}, {"lblDensUnits", "cboDensUnits"}});
   CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true),
                 {{"lblInstruction", "lboParts"}});
+  CheckGeometry(check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false), {}, 192);
+  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true), {}, 120);
 });
 
 const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", [](Check& check) {
@@ -272,44 +292,68 @@ const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", 
 });
 
 const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMonitor", [](Check& check) {
-  // The host's main window, partly off the screen, and its floating pane, active when the form is loaded.
+  // The host's main window, partly off the screen, and its floating pane, active when the form is loaded;
+  // and the frame window a host may name, apart from both.
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
   win32::UniqueHwnd owner(CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 600,
-                                          1000, 800, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+                                          1000, 800, nullptr, nullptr, instance, nullptr));
   win32::UniqueHwnd pane(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"Pane",
                                          WS_POPUP | WS_CAPTION | WS_VISIBLE, 60, 60, 200, 300, owner.get(),
-                                         nullptr, GetModuleHandleW(nullptr), nullptr));
-  SetActiveWindow(pane.get());
-  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
-  const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
-  test::EventLog events;
-  const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
-  events.form = form.get();
-  bool enabledWhileShown = true;
-  HWND formOwner = nullptr;
-  RECT formRect{};
-  RECT client{};
-  const std::string error = ShowAndDrive([&] { form->ShowModal(); },
-                                         [&] {
-                                           const HWND window = ShownForm(layout.title);
-                                           enabledWhileShown = IsWindowEnabled(owner.get()) != FALSE;
-                                           formOwner = GetWindow(window, GW_OWNER);
-                                           GetWindowRect(window, &formRect);
-                                           GetClientRect(window, &client);
-                                           Click(window, layout, "btnOK");
-                                         });
-  check.Equal(error, std::string(), "driver");
-  check.True(formOwner == owner.get(), "owned by the host's window, not its pane");
-  check.Equal(client.right, LONG{Px(layout.width)}, "laid out at the owner's DPI");
-  check.True(!enabledWhileShown, "the owner takes no input during the show");
-  check.True(IsWindowEnabled(owner.get()) != FALSE, "the owner is enabled again afterwards");
-  RECT ownerRect{};
-  GetWindowRect(owner.get(), &ownerRect);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromWindow(owner.get(), MONITOR_DEFAULTTONEAREST), &monitor);
-  const POINT at = win32::FormPosition(ownerRect, monitor.rcWork, formRect.right - formRect.left,
-                                       formRect.bottom - formRect.top);
-  check.True(formRect.left == at.x && formRect.top == at.y, "centred over the owner within its monitor");
+                                         nullptr, instance, nullptr));
+  win32::UniqueHwnd frame(CreateWindowExW(0, L"STATIC", L"Frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 40,
+                                          900, 700, nullptr, nullptr, instance, nullptr));
+  for (const bool named : {false, true}) {
+    const std::string way = named ? "named frame: " : "active pane: ";
+    const HWND expected = named ? frame.get() : owner.get();
+    SetActiveWindow(pane.get());
+    win32::ToolkitSystem system;
+    if (named) system.hostWindow = [&] { return frame.get(); };
+    const std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit(system);
+    const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+    test::EventLog events;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    events.form = form.get();
+    // Made at its place, not moved there when shown.
+    RECT made{};
+    GetWindowRect(FindWindowExW(nullptr, nullptr, win32::kFormClassName, win32::Widen(layout.title).c_str()),
+                  &made);
+    bool enabledWhileShown = true;
+    HWND formOwner = nullptr, boxOwner = nullptr;
+    RECT formRect{};
+    RECT client{};
+    std::string error = ShowAndDrive([&] { form->ShowModal(); },
+                                     [&] {
+                                       const HWND window = ShownForm(layout.title);
+                                       enabledWhileShown = IsWindowEnabled(expected) != FALSE;
+                                       formOwner = GetWindow(window, GW_OWNER);
+                                       GetWindowRect(window, &formRect);
+                                       GetClientRect(window, &client);
+                                       Click(window, layout, "btnOK");
+                                     });
+    error += ShowAndDrive([&] { toolkit->ShowFailureBox("failed"); },
+                          [&] {
+                            const HWND box = WaitForMessageBox(kWaitMs);
+                            if (!box) throw UiDriverError("no message box");
+                            boxOwner = GetWindow(box, GW_OWNER);
+                            PressOk(box);
+                          });
+    check.Equal(error, std::string(), way + "driver");
+    check.True(formOwner == expected, way + "the form is owned by the host's window, not its pane");
+    check.True(boxOwner == expected, way + "the box is owned by the host's window, not its pane");
+    check.Equal(client.right, LONG{Px(layout.width)}, way + "laid out at the owner's DPI");
+    check.True(!enabledWhileShown, way + "the owner takes no input during the show");
+    check.True(IsWindowEnabled(expected) != FALSE, way + "the owner is enabled again afterwards");
+    RECT ownerRect{};
+    GetWindowRect(expected, &ownerRect);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(expected, MONITOR_DEFAULTTONEAREST), &monitor);
+    const POINT at = win32::FormPosition(ownerRect, monitor.rcWork, formRect.right - formRect.left,
+                                         formRect.bottom - formRect.top);
+    check.True(formRect.left == at.x && formRect.top == at.y,
+               way + "centred over the owner within its monitor");
+    check.True(EqualRect(&made, &formRect) != FALSE, way + "made where it is shown");
+  }
 });
 
 const Test kHighContrast("Toolkit.HighContrastPaintsInSystemColours", [](Check& check) {
