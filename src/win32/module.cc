@@ -30,10 +30,22 @@ Ref<Application> ConnectedApplication() {
   return nullptr;
 }
 
+// The connected host's main window, which owns our forms and boxes; null when
+// there is none or the host cannot say, and the toolkit finds another owner.
+HWND HostWindow() {
+  try {
+    const Ref<Application> app = ConnectedApplication();
+    const Ref<Frame> frame = app ? app->MainFrame() : nullptr;
+    return frame ? reinterpret_cast<HWND>(frame->WindowHandle()) : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 // Members are destroyed in reverse order: the run module before its platform.
 struct Module {
   std::unique_ptr<HostConnector> hostConnector = MakeHostConnector(&ConnectedApplication);
-  std::unique_ptr<NativeToolkit> toolkit = MakeNativeToolkit();
+  std::unique_ptr<NativeToolkit> toolkit = MakeNativeToolkit({.hostWindow = &HostWindow});
   std::unique_ptr<Shell> shell = MakeShell();
   Ponderix1 ponderix1{Platform{*hostConnector, *toolkit, *shell}};
 };
