@@ -238,6 +238,17 @@ void Focus(HWND form, const FormLayout& layout, std::string_view control) {
   Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Usable(form, layout, control)), TRUE);
 }
 
+HWND ShowList(HWND form, const FormLayout& layout, std::string_view control, bool shown) {
+  const HWND window = Usable(form, layout, control);
+  Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+  Send(window, CB_SHOWDROPDOWN, shown ? TRUE : FALSE, 0);
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetComboBoxInfo(window, &info) || !info.hwndList)
+    throw UiDriverError(std::string(control) + " has no list");
+  return info.hwndList;
+}
+
 void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text) {
   Send(Usable(form, layout, control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }

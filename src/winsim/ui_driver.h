@@ -63,6 +63,9 @@ void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
 // the focus stays where it was, nothing is picked.
 void Pick(HWND form, const FormLayout& layout, std::string_view control, int index);
 void Focus(HWND form, const FormLayout& layout, std::string_view control);
+// Opens or closes a drop-down's list as its button does, the drop-down taking
+// the focus first; gives the list's window.
+HWND ShowList(HWND form, const FormLayout& layout, std::string_view control, bool shown);
 // Replaces the text of a text box (WM_SETTEXT).
 void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text);
 // WM_KEYDOWN, WM_CHAR (for Tab, Enter and Esc) and WM_KEYUP to the control,

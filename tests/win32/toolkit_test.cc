@@ -356,36 +356,51 @@ const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMon
   }
 });
 
-const Test kHighContrast("Toolkit.HighContrastPaintsInSystemColours", [](Check& check) {
+const Test kLists("Toolkit.OpenListsShowTheirEntriesInTheirColoursOrHighContrasts", [](Check& check) {
   // Steel's light cyan and the link's blue are ours; high contrast gives the user's palette instead.
   const struct {
     bool on;
-    COLORREF listText, listBack, linkText;
+    COLORREF materialsBack, linkText;
   } rows[] = {
-      {false, GetSysColor(COLOR_WINDOWTEXT), RGB(192, 255, 255), RGB(0, 0, 255)},
-      {true, GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HOTLIGHT)},
+      {false, RGB(192, 255, 255), RGB(0, 0, 255)},
+      {true, GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HOTLIGHT)},
   };
   const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+  std::vector<std::wstring> materials, units;
+  for (const auto& mat : kComMats) materials.push_back(win32::Widen(std::string(mat.name)));
+  for (const auto name : kDensUnitNames) units.push_back(win32::Widen(std::string(name)));
   for (const auto& row : rows) {
     win32::ToolkitSystem system;
     system.highContrast = [&] { return row.on; };
     const std::unique_ptr<Toolkit> toolkit = win32::MakeNativeToolkit(system);
     test::EventLog events;
     const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    for (size_t i = 0; i < materials.size(); ++i)
+      form->DropDown("cboComMats").AddItem(win32::Narrow(materials[i]), static_cast<int>(i));
+    for (size_t i = 0; i < units.size(); ++i)
+      form->DropDown("cboDensUnits").AddItem(win32::Narrow(units[i]), static_cast<int>(i));
     form->DropDown("cboComMats").SetBackColour(Colour::Rgb(192, 255, 255));
-    PaintColours list, link;
-    const std::string error = ShowAndDrive([&] { form->ShowModal(); },
-                                           [&] {
-                                             const HWND window = ShownForm(layout.title);
-                                             list = Colours(window, layout, "cboComMats");
-                                             link = Colours(window, layout, "lblWebLink");
-                                             Close(window);
-                                           });
     const std::string what = row.on ? "high contrast: " : "normal: ";
+    const std::string error = ShowAndDrive(
+        [&] { form->ShowModal(); },
+        [&] {
+          const HWND window = ShownForm(layout.title);
+          for (const char* list : {"cboComMats", "cboDensUnits"}) {
+            const bool isMaterials = std::string(list) == "cboComMats";
+            const HWND dropped = ShowList(window, layout, list, true);
+            const PaintColours colours = Colours(window, layout, list);
+            check.True(IsWindowVisible(dropped) != FALSE, what + list + " open");
+            check.True(Items(window, layout, list) == (isMaterials ? materials : units),
+                       what + list + " entries");
+            check.Equal(colours.text, GetSysColor(COLOR_WINDOWTEXT), what + list + " text");
+            check.Equal(colours.back, isMaterials ? row.materialsBack : GetSysColor(COLOR_WINDOW),
+                        what + list + " background");
+            ShowList(window, layout, list, false);
+          }
+          check.Equal(Colours(window, layout, "lblWebLink").text, row.linkText, what + "link text");
+          Close(window);
+        });
     check.Equal(error, std::string(), what + "driver");
-    check.Equal(list.text, row.listText, what + "material list text");
-    check.Equal(list.back, row.listBack, what + "material list background");
-    check.Equal(link.text, row.linkText, what + "link text");
   }
 });
 
