@@ -111,6 +111,8 @@ class Frame {
   virtual ~Frame() = default;
   // Items that the sub-menu `path` holds for `docType`; throws on failure.
   virtual int32_t MenuItemCount(int32_t docType, const std::string& path) = 0;
+  // The main window's handle, 0 when the host gives none; throws on failure.
+  virtual std::uintptr_t WindowHandle() = 0;
 };
 
 // The outcome of a callback the host invoked by name.

@@ -30,7 +30,8 @@ enum class MemberKind { kMethod, kPropertyGet, kPropertyPut };
 // AddMenuItem3); ActivateDoc2 is the one that takes (name, silent, errors) as
 // the contract does. Hosts before 2015 lack SetAddinCallbackInfo2 (64-bit
 // handle), and older ones GetSelectedObjectsComponent4 and 3
-// (GetSelectedObjectsComponent2 takes the index only).
+// (GetSelectedObjectsComponent2 takes the index only). GetHWndx64 is the
+// frame's handle in 64-bit hosts; GetHWnd, 32 bits wide, in 32-bit ones.
 #define PONDERIX_HOST_OPERATIONS(X)                                                                          \
   X(kGetApplication, "GetApplication", kApplication, "", kMethod, 0, kCount)                                 \
   X(kActiveDoc, "GetActiveDocument", kApplication, "ActiveDoc", kPropertyGet, 0, kCount)                     \
@@ -51,6 +52,8 @@ enum class MemberKind { kMethod, kPropertyGet, kPropertyPut };
   X(kRemoveMenu, "RemoveMenuEntry", kApplication, "RemoveMenu", kMethod, 3, kCount)                          \
   X(kFrame, "MainFrame", kApplication, "Frame", kMethod, 0, kCount)                                          \
   X(kGetSubMenuCount, "MenuItemCount", kFrame, "GetSubMenuCount", kMethod, 2, kCount)                        \
+  X(kGetHWndx64, "WindowHandle", kFrame, "GetHWndx64", kMethod, 0, kGetHWnd)                                 \
+  X(kGetHWnd, "WindowHandle", kFrame, "GetHWnd", kMethod, 0, kCount)                                         \
   X(kGetPathName, "GetPathName", kDocument, "GetPathName", kMethod, 0, kCount)                               \
   X(kGetType, "GetType", kDocument, "GetType", kMethod, 0, kCount)                                           \
   X(kSelectionManager, "SelectionManager", kDocument, "SelectionManager", kPropertyGet, 0, kCount)           \

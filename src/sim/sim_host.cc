@@ -240,6 +240,11 @@ class SimEnumerator : public Handed<DocumentEnumerator> {
 class SimFrame : public Handed<Frame> {
  public:
   explicit SimFrame(std::shared_ptr<SimState> state) : Handed(std::move(state)) {}
+  // A simulated host has no window.
+  std::uintptr_t WindowHandle() override {
+    state_->Check("WindowHandle");
+    return 0;
+  }
   int32_t MenuItemCount(int32_t docType, const std::string& path) override {
     state_->Check("MenuItemCount", path);
     const std::string suffix = "@" + path;

@@ -215,6 +215,17 @@ class HostFrame final : public Frame, private HostObject {
     args.Long(docType).Text(path);
     return CallLong(Call::kGetSubMenuCount, args);
   }
+  std::uintptr_t WindowHandle() override {
+    // A window handle's value fits 32 bits, so an older 64-bit host's GetHWnd gives it whole too.
+    const Call call = sizeof(void*) == 8 ? Supported(Call::kGetHWndx64) : Call::kGetHWnd;
+    Arguments none;
+    UniqueVariant result;
+    Invoke(call, none, result.get());
+    UniqueVariant wide;
+    if (FAILED(VariantChangeType(wide.get(), result.get(), 0, VT_I8)))
+      Fail(Member(call), "the host answered with no window handle", DISP_E_TYPEMISMATCH);
+    return static_cast<std::uintptr_t>(V_I8(wide.get()));
+  }
 };
 
 // The open documents as the host chains them: GetFirstDocument, then each

@@ -10,6 +10,7 @@
 #include "run/sw_connection.h"
 #include "win32/com_error.h"
 #include "win32/platform.h"
+#include "win32/win32_toolkit.h"
 
 namespace ponderix::win32 {
 
@@ -29,10 +30,22 @@ Ref<Application> ConnectedApplication() {
   return nullptr;
 }
 
+// The connected host's main window, which owns our forms and boxes; null when
+// there is none or the host cannot say, and the toolkit finds another owner.
+HWND HostWindow() {
+  try {
+    const Ref<Application> app = ConnectedApplication();
+    const Ref<Frame> frame = app ? app->MainFrame() : nullptr;
+    return frame ? reinterpret_cast<HWND>(frame->WindowHandle()) : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 // Members are destroyed in reverse order: the run module before its platform.
 struct Module {
   std::unique_ptr<HostConnector> hostConnector = MakeHostConnector(&ConnectedApplication);
-  std::unique_ptr<Toolkit> toolkit = MakeToolkit();
+  std::unique_ptr<NativeToolkit> toolkit = MakeNativeToolkit({.hostWindow = &HostWindow});
   std::unique_ptr<Shell> shell = MakeShell();
   Ponderix1 ponderix1{Platform{*hostConnector, *toolkit, *shell}};
 };
@@ -90,7 +103,7 @@ void ShowRunFailure(const std::string& error) noexcept {
       text += std::string(kPartsWrittenNote) + std::to_string(state.partsWritten) + " of " +
               std::to_string(state.partsToWrite) + ".";
     }
-    module.toolkit->ShowMessageBox(text);
+    module.toolkit->ShowFailureBox(text);
   } catch (...) {
     // No box (out of memory, no window): the host still receives the failure.
   }

@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "win32/owners.h"
@@ -35,6 +36,11 @@ namespace ponderix::win32 {
 
 namespace {
 
+// WM_DPICHANGED, which the headers of older Windows lack.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+constexpr DWORD kFormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
 // Sent to a form to give the focus back to a text box whose Exit refused to
 // let it go after the focus had already gone.
 constexpr UINT kRefocusMessage = WM_APP + 1;
@@ -45,18 +51,48 @@ constexpr int kBaseDpi = 96;  // the pixel sizes below are for this
 // The dots per inch a form owned by `owner` is laid out at: the owner's, as a
 // DPI-aware host has them (GetDpiForWindow, which Windows before 10 lacks),
 // else the device's.
+// A function of user32 that older Windows lack; null there.
+template <typename Function>
+Function User32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's own dots per inch, 0 where Windows cannot say (before 10).
+int WindowDpi(HWND window) {
+  static const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  return window && getDpiForWindow ? static_cast<int>(getDpiForWindow(window)) : 0;
+}
+
 int DpiFor(HWND owner) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (owner && getDpiForWindow) {
-    const UINT dpi = getDpiForWindow(owner);
-    if (dpi > 0) return static_cast<int>(dpi);
-  }
+  if (const int dpi = WindowDpi(owner); dpi > 0) return dpi;
   const HDC dc = GetDC(owner);
   const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
   if (dc) ReleaseDC(owner, dc);
   return dpi > 0 ? dpi : kBaseDpi;
+}
+
+// Text boxes, drop-downs and lists: controls without a caption of their own.
+bool IsField(ControlKind kind) {
+  return kind == ControlKind::kTextBox || kind == ControlKind::kDropDown || kind == ControlKind::kCheckList;
+}
+
+// The label that names the field at `field` (a text box, drop-down or list,
+// which have no caption of their own): the nearest label above it with the
+// same left edge. `field` itself when it has none.
+size_t LabelOf(const FormLayout& layout, size_t field) {
+  const ControlLayout& f = layout.controls[field];
+  if (!IsField(f.kind)) return field;
+  constexpr double kSlack = 0.5;  // points
+  size_t found = field;
+  for (size_t i = 0; i < layout.controls.size(); ++i) {
+    const ControlLayout& l = layout.controls[i];
+    if (l.kind != ControlKind::kLabel || l.clickable || std::abs(l.left - f.left) > kSlack ||
+        l.top + l.height > f.top + kSlack)
+      continue;
+    if (found == field || l.top > layout.controls[found].top) found = i;
+  }
+  return found;
 }
 
 HMODULE ThisModule() {
@@ -169,10 +205,11 @@ class Win32Control final : public CheckListControl,
   // CheckBoxControl and LabelControl
   void SetCaption(const std::string& caption) override;
 
- private:
+  // Sized again to the items and rows, and after a change of DPI.
   void FitDropList();
   void FitCheckListColumn();
 
+ private:
   Win32Form& form_;
   const ControlLayout& layout_;
   int index_;
@@ -202,6 +239,11 @@ class Win32Form final : public Form {
   int Px(double points) const { return static_cast<int>(std::lround(points * dpi_ / 72.0)); }
   int Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
   HFONT FontFor(const Font& font);
+  // The colours `control` is painted in. In high-contrast mode the user's
+  // system colours replace our own (the materials' backgrounds, the link's
+  // blue), which may be unreadable on that palette.
+  COLORREF Fore(const Win32Control& control) const;
+  COLORREF Back(const Win32Control& control) const;
   HBRUSH BrushFor(COLORREF colour);
   // Runs a handler from a window procedure: an exception is kept, and the
   // modal show ends and rethrows it.
@@ -222,7 +264,15 @@ class Win32Form final : public Form {
   Win32Control* ById(int id);
   void CreateControls();
   HWND CreateControl(const ControlLayout& c, int index);
+  // The window's size for the layout's client area at the form's DPI, with
+  // the frame at that DPI too where Windows can say (AdjustWindowRectExForDpi).
+  SIZE WindowSize() const;
+  // The top-left corner that centres a window of `size` over the owner on its monitor.
+  POINT PlaceOver(SIZE size) const;
   void Place();
+  // Every control placed, sized and given its font at the form's DPI.
+  void LayOut();
+  void FitControl(Win32Control& control);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code, HWND control);
   void Notify(const NMHDR& header);
@@ -254,9 +304,9 @@ class Win32Form final : public Form {
   std::exception_ptr failure_;
 };
 
-class Win32Toolkit final : public Toolkit {
+class Win32Toolkit final : public NativeToolkit {
  public:
-  Win32Toolkit();
+  explicit Win32Toolkit(ToolkitSystem system);
   ~Win32Toolkit() override;
   Win32Toolkit(const Win32Toolkit&) = delete;
   Win32Toolkit& operator=(const Win32Toolkit&) = delete;
@@ -267,20 +317,23 @@ class Win32Toolkit final : public Toolkit {
     RegisterFormClass();
     return std::make_unique<Win32Form>(*this, layout, events);
   }
-  ShowEnd ShowMessageBox(const std::string& text) override {
-    MessageBoxW(GetActiveWindow(), Widen(text).c_str(), kMessageBoxCaption, MB_OK);
-    // The box's own loop ends on WM_QUIT and posts it again: taken here to
-    // tell, and passed on once more for the host's loop.
-    MSG quit{};
-    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
-    PostQuitMessage(static_cast<int>(quit.wParam));
-    return ShowEnd::kQuit;
+  ShowEnd ShowMessageBox(const std::string& text) override { return Box(Owner(), text, MB_OK); }
+  ShowEnd ShowFailureBox(const std::string& text) override {
+    return Box(Owner(), text, MB_OK | MB_ICONERROR);
   }
   double Seconds() override { return clock_.Seconds(GetTickCount()); }
   void ProcessPendingEvents() override;
   std::string DecimalSeparator() override;
 
   HMODULE module() const { return module_; }
+  bool HighContrast() const { return system_.highContrast && system_.highContrast(); }
+  // The owner of forms and boxes: the host's main window, else the top-level
+  // window of the active one (also when the command came from a floating pane).
+  HWND Owner() const {
+    const HWND host = system_.hostWindow ? system_.hostWindow() : nullptr;
+    if (host && IsWindow(host)) return host;
+    return GetAncestor(GetActiveWindow(), GA_ROOTOWNER);
+  }
   // A handler failed outside any modal show; the next ProcessPendingEvents rethrows it.
   void KeepFailure(std::exception_ptr failure) {
     if (!failure_) failure_ = std::move(failure);
@@ -288,7 +341,17 @@ class Win32Toolkit final : public Toolkit {
 
  private:
   void RegisterFormClass();
+  static ShowEnd Box(HWND owner, const std::string& text, UINT type) {
+    MessageBoxW(owner, Widen(text).c_str(), kMessageBoxCaption, type);
+    // The box's own loop ends on WM_QUIT and posts it again: taken here to
+    // tell, and passed on once more for the host's loop.
+    MSG quit{};
+    if (!PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return ShowEnd::kHidden;
+    PostQuitMessage(static_cast<int>(quit.wParam));
+    return ShowEnd::kQuit;
+  }
 
+  ToolkitSystem system_;
   HMODULE module_ = ThisModule();
   bool registered_ = false;
   std::exception_ptr failure_;
@@ -444,20 +507,20 @@ void Win32Control::FitCheckListColumn() {
 // ---- Win32Form ----
 
 Win32Form::Win32Form(Win32Toolkit& toolkit, const FormLayout& layout, FormEvents& events)
-    : toolkit_(toolkit),
-      layout_(layout),
-      events_(events),
-      // The host's top-level window, also when the command came from one of its floating panes.
-      owner_(GetAncestor(GetActiveWindow(), GA_ROOTOWNER)),
-      dpi_(DpiFor(owner_)) {
-  constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT rect{0, 0, Px(layout_.width), Px(layout_.height)};
-  AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
-  window_.reset(CreateWindowExW(kExStyle, kFormClassName, Widen(layout_.title).c_str(), kStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, owner_,
-                                nullptr, toolkit_.module(), this));
+    : toolkit_(toolkit), layout_(layout), events_(events), owner_(toolkit.Owner()), dpi_(DpiFor(owner_)) {
+  // Made where it will be shown, so that it takes that monitor's DPI from the start.
+  const SIZE size = WindowSize();
+  const POINT at = PlaceOver(size);
+  window_.reset(CreateWindowExW(kFormExStyle, kFormClassName, Widen(layout_.title).c_str(), kFormStyle, at.x,
+                                at.y, size.cx, size.cy, owner_, nullptr, toolkit_.module(), this));
   if (!window_) throw std::runtime_error("cannot create the window of " + layout_.name);
+  // Its own DPI, which is its monitor's where the host is aware of each monitor's.
+  if (const int own = WindowDpi(window_.get()); own > 0 && own != dpi_) {
+    dpi_ = own;
+    const SIZE sized = WindowSize();
+    const POINT there = PlaceOver(sized);
+    SetWindowPos(window_.get(), nullptr, there.x, there.y, sized.cx, sized.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   // Dialog-like: no minimise or maximise entries in the window menu.
   const HMENU menu = GetSystemMenu(window_.get(), FALSE);
   if (menu) {
@@ -518,6 +581,19 @@ HFONT Win32Form::FontFor(const Font& font) {
   return handle;
 }
 
+COLORREF Win32Form::Fore(const Win32Control& control) const {
+  const ControlLayout& c = control.layout();
+  if (c.foreColour.kind != Colour::Kind::kRgb || !toolkit_.HighContrast()) return Resolve(c.foreColour);
+  if (c.kind == ControlKind::kLabel && c.clickable) return GetSysColor(COLOR_HOTLIGHT);
+  return GetSysColor(IsField(c.kind) ? COLOR_WINDOWTEXT : COLOR_BTNTEXT);
+}
+
+COLORREF Win32Form::Back(const Win32Control& control) const {
+  const Colour back = control.back();
+  if (back.kind != Colour::Kind::kRgb || !toolkit_.HighContrast()) return Resolve(back);
+  return GetSysColor(IsField(control.layout().kind) ? COLOR_WINDOW : COLOR_BTNFACE);
+}
+
 HBRUSH Win32Form::BrushFor(COLORREF colour) {
   auto found = brushes_.find(colour);
   if (found != brushes_.end()) return static_cast<HBRUSH>(found->second.get());
@@ -529,12 +605,20 @@ HBRUSH Win32Form::BrushFor(COLORREF colour) {
 }
 
 void Win32Form::CreateControls() {
-  // Created in tab order, so that the z-order is the keyboard order.
+  // Created in tab order, so that the z-order is the keyboard order; then each
+  // label moves to just before the field it names, where screen readers look
+  // for a field's name. Labels are no tab stops, so Tab keeps its order.
   std::vector<size_t> order(layout_.controls.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
     return layout_.controls[a].tabIndex < layout_.controls[b].tabIndex;
   });
+  for (size_t field = 0; field < layout_.controls.size(); ++field) {
+    const size_t label = LabelOf(layout_, field);
+    if (label == field) continue;
+    order.erase(std::find(order.begin(), order.end(), label));
+    order.insert(std::find(order.begin(), order.end(), field), label);
+  }
   controls_.resize(layout_.controls.size());
   for (const size_t i : order) {
     const ControlLayout& c = layout_.controls[i];
@@ -542,21 +626,12 @@ void Win32Form::CreateControls() {
     controls_[i] = std::make_unique<Win32Control>(*this, c, static_cast<int>(i), control);
     Win32Control& made = *controls_[i];
     SetWindowSubclass(control, &Win32Form::ControlProc, i, reinterpret_cast<DWORD_PTR>(this));
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
     if (c.kind == ControlKind::kTextBox) {
       SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
       SetWindowTextW(control, Widen(c.caption).c_str());
     }
+    FitControl(made);
     if (c.kind == ControlKind::kDropDown) {
-      // The field is as tall as the layout says: its item height plus a frame,
-      // which does not grow with the DPI everywhere, so it is measured.
-      const int wanted = Px(c.height);
-      int item = wanted - 6;
-      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
-      RECT field{};
-      GetWindowRect(control, &field);
-      item += wanted - (field.bottom - field.top);
-      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
       COMBOBOXINFO info{};
       info.cbSize = sizeof info;
       if (GetComboBoxInfo(control, &info)) made.dropList = info.hwndList;
@@ -575,6 +650,41 @@ void Win32Form::CreateControls() {
     }
     if (c.kind == ControlKind::kCheckBox && c.autoSize) made.SetCaption(c.caption);
   }
+}
+
+void Win32Form::FitControl(Win32Control& made) {
+  const ControlLayout& c = made.layout();
+  const HWND control = made.window();
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
+  if (c.kind != ControlKind::kDropDown) return;
+  // The field is as tall as the layout says: its item height plus a frame,
+  // which does not grow with the DPI everywhere, so it is measured.
+  const int wanted = Px(c.height);
+  int item = wanted - 6;
+  SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+  RECT field{};
+  GetWindowRect(control, &field);
+  item += wanted - (field.bottom - field.top);
+  SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+}
+
+void Win32Form::LayOut() {
+  SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{})), FALSE);
+  for (auto& made : controls_) {
+    const ControlLayout& c = made->layout();
+    const HWND control = made->window();
+    // A drop-down's window reaches down over its dropped list, fitted again below.
+    const int height = c.kind == ControlKind::kDropDown ? Px(c.height) * 8 : Px(c.height);
+    SetWindowPos(control, nullptr, Px(c.left), Px(c.top), Px(c.width), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    FitControl(*made);
+    if (c.kind == ControlKind::kDropDown) {
+      SendMessageW(control, CB_SETITEMHEIGHT, 0, Px(kDefaultPoints) + Scaled(4));
+      made->FitDropList();
+    }
+    if (c.kind == ControlKind::kCheckList) made->FitCheckListColumn();
+    if (c.kind == ControlKind::kCheckBox && c.autoSize) made->SetCaption(Narrow(WindowText(control)));
+  }
+  RedrawWindow(window_.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
@@ -621,7 +731,23 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
   return control;
 }
 
+SIZE Win32Form::WindowSize() const {
+  static const auto adjustForDpi =
+      User32Function<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  RECT rect{0, 0, Px(layout_.width), Px(layout_.height)};
+  if (!adjustForDpi || !adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi_)))
+    AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
 void Win32Form::Place() {
+  RECT self{};
+  GetWindowRect(window_.get(), &self);
+  const POINT at = PlaceOver({self.right - self.left, self.bottom - self.top});
+  SetWindowPos(window_.get(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+POINT Win32Form::PlaceOver(SIZE size) const {
   // Centred over the owner and kept on the owner's monitor (the nearest one
   // when the owner is off every screen); without an owner, on the primary one.
   RECT over{};
@@ -637,10 +763,7 @@ void Win32Form::Place() {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   }
   if (!owned) over = work;
-  RECT self{};
-  GetWindowRect(window_.get(), &self);
-  const POINT at = FormPosition(over, work, self.right - self.left, self.bottom - self.top);
-  SetWindowPos(window_.get(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return FormPosition(over, work, size.cx, size.cy);
 }
 
 ShowEnd Win32Form::ShowModal() {
@@ -715,7 +838,11 @@ void Win32Form::Guarded(const std::function<void()>& handler) noexcept {
 
 void Win32Form::MoveFocus(HWND from, bool backwards) {
   const HWND next = GetNextDlgTabItem(window_.get(), from, backwards ? TRUE : FALSE);
-  if (next) FocusControl(next);
+  if (!next) return;
+  FocusControl(next);
+  // As in a dialog, a text box reached by the keyboard has its text selected, so typing replaces it.
+  const Win32Control* box = ByWindow(next);
+  if (box && box->layout().kind == ControlKind::kTextBox && GetFocus() == next) SelectText(next);
 }
 
 void Win32Form::FocusControl(HWND control) {
@@ -797,6 +924,20 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetFocus(reinterpret_cast<HWND>(wParam));
       SelectText(reinterpret_cast<HWND>(wParam));
       return 0;
+    case kDpiChangedMessage: {
+      // Moved to another monitor's DPI: Windows' suggested rectangle, the layout at the new DPI.
+      dpi_ = HIWORD(wParam);
+      const auto& rect = *reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(self, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      LayOut();
+      return 0;
+    }
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // High contrast turned on or off, or the system colours changed: painted anew.
+      RedrawWindow(self, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
@@ -865,8 +1006,8 @@ void Win32Form::Notify(const NMHDR& header) {
 LRESULT Win32Form::ColourControl(HDC dc, HWND window) {
   Win32Control* control = ByWindow(window);
   if (!control) return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-  const COLORREF back = Resolve(control->back());
-  SetTextColor(dc, Resolve(control->layout().foreColour));
+  const COLORREF back = Back(*control);
+  SetTextColor(dc, Fore(*control));
   SetBkColor(dc, back);
   SetBkMode(dc, OPAQUE);
   return reinterpret_cast<LRESULT>(BrushFor(back));
@@ -876,8 +1017,8 @@ void Win32Form::DrawDropItem(const DRAWITEMSTRUCT& item) {
   Win32Control* control = ById(static_cast<int>(item.CtlID));
   if (!control) return;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
-  const COLORREF back = selected ? GetSysColor(COLOR_HIGHLIGHT) : Resolve(control->back());
-  const COLORREF fore = selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Resolve(control->layout().foreColour);
+  const COLORREF back = selected ? GetSysColor(COLOR_HIGHLIGHT) : Back(*control);
+  const COLORREF fore = selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Fore(*control);
   FillRect(item.hDC, &item.rcItem, BrushFor(back));
   if (item.itemID != static_cast<UINT>(-1)) {
     const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
@@ -976,7 +1117,7 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
 
 // ---- Win32Toolkit ----
 
-Win32Toolkit::Win32Toolkit() {
+Win32Toolkit::Win32Toolkit(ToolkitSystem system) : system_(std::move(system)) {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES;
@@ -1038,6 +1179,17 @@ POINT FormPosition(const RECT& over, const RECT& work, int width, int height) {
           std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - height))};
 }
 
-std::unique_ptr<Toolkit> MakeToolkit() { return std::make_unique<Win32Toolkit>(); }
+bool HighContrastOn() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof contrast;
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+std::unique_ptr<NativeToolkit> MakeNativeToolkit(ToolkitSystem system) {
+  return std::make_unique<Win32Toolkit>(std::move(system));
+}
+
+std::unique_ptr<Toolkit> MakeToolkit() { return MakeNativeToolkit(); }
 
 }  // namespace ponderix::win32

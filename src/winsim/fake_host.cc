@@ -403,6 +403,17 @@ class FakeObject final : public IDispatch {
         SetLong(r, held_.unit->UnitCode());
         return;
       case FakeType::kFrame: {
+        if (name == L"GetHWndx64" || name == L"GetHWnd") {
+          held_.frame->WindowHandle();  // the scene's failure, if any
+          const int64_t window = state_->options.frameWindow;
+          if (name == L"GetHWnd") {
+            SetLong(r, static_cast<int32_t>(window));
+          } else {
+            V_VT(&r) = VT_I8;
+            V_I8(&r) = window;
+          }
+          return;
+        }
         const int32_t docType = Long(p, 0);
         SetLong(r, held_.frame->MenuItemCount(docType, Text(p, 1)));
         return;

@@ -41,6 +41,8 @@ struct FakeHostOptions {
   bool deferredExceptionText = false;
   // Member names GetIDsOfNames reports unknown, as an older host does.
   std::vector<std::wstring> missingMembers;
+  // The handle the frame gives for its window (GetHWndx64, GetHWnd).
+  int64_t frameWindow = 0;
 };
 
 // What SetAddinCallbackInfo(2) received.

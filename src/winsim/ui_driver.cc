@@ -238,6 +238,17 @@ void Focus(HWND form, const FormLayout& layout, std::string_view control) {
   Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Usable(form, layout, control)), TRUE);
 }
 
+HWND ShowList(HWND form, const FormLayout& layout, std::string_view control, bool shown) {
+  const HWND window = Usable(form, layout, control);
+  Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+  Send(window, CB_SHOWDROPDOWN, shown ? TRUE : FALSE, 0);
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetComboBoxInfo(window, &info) || !info.hwndList)
+    throw UiDriverError(std::string(control) + " has no list");
+  return info.hwndList;
+}
+
 void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text) {
   Send(Usable(form, layout, control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
@@ -312,6 +323,37 @@ std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string
   return items;
 }
 
+PaintColours Colours(HWND form, const FormLayout& layout, std::string_view control) {
+  const HWND window = ControlWindow(form, layout, control);
+  UINT message = WM_CTLCOLORBTN;
+  switch (KindOf(layout, control)) {
+    case ControlKind::kLabel:
+      message = WM_CTLCOLORSTATIC;
+      break;
+    case ControlKind::kTextBox:
+      message = WM_CTLCOLOREDIT;
+      break;
+    case ControlKind::kDropDown:
+    case ControlKind::kCheckList:
+      message = WM_CTLCOLORLISTBOX;
+      break;
+    default:
+      break;
+  }
+  const HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) throw UiDriverError("no device context");
+  PaintColours colours;
+  try {
+    Send(form, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window));
+    colours = {GetTextColor(dc), GetBkColor(dc)};
+  } catch (...) {
+    DeleteDC(dc);
+    throw;
+  }
+  DeleteDC(dc);
+  return colours;
+}
+
 bool Checked(HWND form, const FormLayout& layout, std::string_view control) {
   return Send(ControlWindow(form, layout, control), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -357,6 +399,26 @@ std::vector<std::wstring> MessageButtons(HWND messageBox) {
       captions.push_back(Text(child));
   }
   return captions;
+}
+
+std::string MessageIcon(HWND messageBox) {
+  for (HWND child = GetWindow(messageBox, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (lstrcmpiW(ClassOf(child).c_str(), L"Static") != 0 ||
+        (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+      continue;
+    const auto icon = reinterpret_cast<HICON>(Send(child, STM_GETICON, 0, 0));
+    if (!icon || !IsWindowVisible(child)) return "";
+    // The system's icons are shared: the box holds the very handle LoadIcon gives.
+    const std::pair<LPCWSTR, const char*> known[] = {{IDI_ERROR, "error"},
+                                                     {IDI_WARNING, "warning"},
+                                                     {IDI_INFORMATION, "information"},
+                                                     {IDI_QUESTION, "question"}};
+    for (const auto& [id, name] : known) {
+      if (LoadIconW(nullptr, id) == icon) return name;
+    }
+    return "other";
+  }
+  return "";
 }
 
 void PressOk(HWND messageBox) {

@@ -63,6 +63,9 @@ void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
 // the focus stays where it was, nothing is picked.
 void Pick(HWND form, const FormLayout& layout, std::string_view control, int index);
 void Focus(HWND form, const FormLayout& layout, std::string_view control);
+// Opens or closes a drop-down's list as its button does, the drop-down taking
+// the focus first; gives the list's window.
+HWND ShowList(HWND form, const FormLayout& layout, std::string_view control, bool shown);
 // Replaces the text of a text box (WM_SETTEXT).
 void Type(HWND form, const FormLayout& layout, std::string_view control, const std::wstring& text);
 // WM_KEYDOWN, WM_CHAR (for Tab, Enter and Esc) and WM_KEYUP to the control,
@@ -89,6 +92,13 @@ bool Enabled(HWND form, const FormLayout& layout, std::string_view control);
 // Drop-down: the selected index (-1: none) and the items.
 int ListIndex(HWND form, const FormLayout& layout, std::string_view control);
 std::vector<std::wstring> Items(HWND form, const FormLayout& layout, std::string_view control);
+// The text and background colours the form gives `control` to paint with
+// (its answer to the control's WM_CTLCOLOR message); for a drop-down, those
+// of its field and its list's items.
+struct PaintColours {
+  COLORREF text = 0, back = 0;
+};
+PaintColours Colours(HWND form, const FormLayout& layout, std::string_view control);
 // Check box: ticked or not.
 bool Checked(HWND form, const FormLayout& layout, std::string_view control);
 // Check list: rows and their ticks.
@@ -98,6 +108,9 @@ std::vector<bool> Ticks(HWND form, const FormLayout& layout, std::string_view co
 // Message box: its text, its buttons' captions, and OK.
 std::wstring MessageText(HWND messageBox);
 std::vector<std::wstring> MessageButtons(HWND messageBox);
+// The box's icon as the system's icons name it: "error", "warning",
+// "information", "question", "other", or "" when it shows none.
+std::string MessageIcon(HWND messageBox);
 void PressOk(HWND messageBox);
 
 }  // namespace ponderix::winsim

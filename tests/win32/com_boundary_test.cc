@@ -250,14 +250,17 @@ const Test failures("ComBoundary.FailuresComeBackAsComErrors", [](Check& check) 
   std::vector<std::wstring> boxes;
   for (size_t i = 0; i < runs.size(); ++i) {
     HRESULT hr = S_OK;
+    std::string icon;
     check.Equal(ShowAndDrive([&] { hr = runs[i](); },
                              [&] {
                                const HWND box = WaitForMessageBox(10000);
                                if (!box) throw UiDriverError("the failed run showed no message box");
                                boxes.push_back(MessageText(box));
+                               icon = MessageIcon(box);
                                PressOk(box);
                              }),
                 std::string(), "driver");
+    check.Equal(icon, std::string("error"), "the failed run's box shows the error icon");
     check.True(i < 2 ? hr == DISP_E_EXCEPTION : FAILED(hr),
                "RunAddin without a host, way " + std::to_string(i));
   }

@@ -359,6 +359,28 @@ const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check&
   check.Equal(target.dispatch.references.load(), ULONG{1}, "references left on the callback object");
 });
 
+const Test frameWindow("HostAdapter.FrameGivesItsWindowHandle", [](Check& check) {
+  // A 64-bit build asks GetHWndx64, and GetHWnd of a host without it; a 32-bit build GetHWnd.
+  const bool wide = sizeof(void*) == 8;
+  const struct {
+    std::vector<std::wstring> missing;
+    const char* asked;
+  } cases[] = {{{}, wide ? "Frame.GetHWndx64" : "Frame.GetHWnd"}, {{L"GetHWndx64"}, "Frame.GetHWnd"}};
+  for (const auto& c : cases) {
+    FakeHostOptions options;
+    options.missingMembers = c.missing;
+    options.frameWindow = 0x0004012A;
+    FakeHost host(PumpScene(), options);
+    const std::string what = std::string("asking ") + c.asked;
+    {
+      const Ref<Application> app = Wrap(host);
+      check.Equal(app->MainFrame()->WindowHandle(), std::uintptr_t{0x0004012A}, what);
+      check.Equal(host.NameLookups().count(c.asked), size_t{1}, what + ": member");
+    }
+    CheckReleased(check, host, what);
+  }
+});
+
 const Test connectorTest("HostAdapter.ConnectorFindsTheRunningHost", [](Check& check) {
   const std::unique_ptr<HostConnector> connector = win32::MakeHostConnector({});
   {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -32,10 +33,12 @@ constexpr int kWaitMs = 10000;
 
 const bool kDpiAware = SetProcessDPIAware() != FALSE;
 
-int Px(double points) {
+int PrefixDpi() {
   const char* dpi = std::getenv("PONDERIX_DPI");
-  return static_cast<int>(std::lround(points * (dpi ? std::atoi(dpi) : 96) / 72));
+  return dpi ? std::atoi(dpi) : 96;
 }
+
+int Px(double points, int dpi = PrefixDpi()) { return static_cast<int>(std::lround(points * dpi / 72)); }
 
 HWND ShownForm(const std::string& title) {
   const HWND form = WaitForForm(win32::Widen(title), kWaitMs);
@@ -59,8 +62,20 @@ void MouseClick(HWND control) {
   if (SendInput(3, clicks, sizeof(INPUT)) != 3) throw UiDriverError("SendInput failed");
 }
 
+// A real press and release of a key, to the window with the focus.
+void KeyPress(WORD key) {
+  INPUT keys[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki = {key, static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)),
+                  i == 0 ? 0u : static_cast<DWORD>(KEYEVENTF_KEYUP), 0, 0};
+  }
+  if (SendInput(2, keys, sizeof(INPUT)) != 2) throw UiDriverError("SendInput failed");
+  Sleep(200);
+}
+
 // One line of the show, from the driver's thread. Besides the shared lines:
-// "mouse C" (a real click), "key A" (any letter), "char C X" (a typed
+// "mouse C" (a real click), "press Space" (a real key), "key A" (any letter), "char C X" (a typed
 // character), "wait MS", "quit N" (WM_QUIT), and the questions "? selection C",
 // "? scrolls C" (a horizontal scroll bar) and "? row C" (the row with the focus).
 void Act(HWND form, const FormLayout& layout, const std::string& line, test::EventLog& events) {
@@ -99,6 +114,8 @@ void Act(HWND form, const FormLayout& layout, const std::string& line, test::Eve
     Focus(form, layout, rest);
   } else if (verb == "type") {
     Type(form, layout, FocusedControl(form, layout), win32::Widen(rest));
+  } else if (verb == "press") {
+    KeyPress(VK_SPACE);
   } else if (verb == "key") {
     Key(form, rest == "Tab" ? VK_TAB : rest == "Enter" ? VK_RETURN : rest == "Esc" ? VK_ESCAPE : rest[0]);
   } else if (verb == "char") {
@@ -169,6 +186,12 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
            "Exit txtDensVal btnOK|selection txtDensVal 0-5"},
           {"every other key in a text box is reported too", false, "key A|close", "KeyDown txtDensVal 65"},
           {"WM_QUIT ends the show and stays pending for the host's loop", false, "quit 7", "quit 7"},
+          {"Tab into the value box selects its text", false,
+           "focus btnCancel|key Tab|? selection txtDensVal|close",
+           "Exit txtDensVal btnCancel|selection txtDensVal 0-5"},
+          {"Space on a focused button clicks it", false,
+           "focus btnCancel|press Space|focus btnOK|press Space",
+           "Exit txtDensVal btnCancel|Click btnCancel|Click btnOK"},
           // Row 3 made 300 characters longer: r finds rotor, and again after a pause.
           {"a long row scrolls sideways; a letter finds a row and ticks nothing", true,
            "widen 3|? scrolls lboParts|char lboParts r|? row lboParts|wait 1100|char lboParts r|"
@@ -177,8 +200,14 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
       });
 });
 
-// The client area, every control's rectangle and font height, in pixels, as the layout gives them in points.
-void CheckGeometry(Check& check, const FormLayout& layout, const std::string& title) {
+// The client area, every control's rectangle and font height, in pixels, as
+// the layout gives them in points; and each label just before the field it
+// names in z-order, where a screen reader looks for the field's name. With
+// `movedTo`, after the form was told that its DPI changed to that (a move to
+// another monitor): the suggested rectangle taken, the layout at the new DPI.
+void CheckGeometry(Check& check, const FormLayout& layout, const std::string& title,
+                   const std::vector<std::pair<const char*, const char*>>& labelled, int movedTo = 0) {
+  const int dpi = movedTo ? movedTo : PrefixDpi();
   const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
   test::EventLog events;
   const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
@@ -187,25 +216,42 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
       [&] { form->ShowModal(); },
       [&] {
         const HWND window = ShownForm(title);
-        RECT client{};
-        GetClientRect(window, &client);
-        check.True(kDpiAware, "DPI-aware");
-        check.Equal(client.right, LONG{Px(layout.width)}, layout.name + " client width");
-        check.Equal(client.bottom, LONG{Px(layout.height)}, layout.name + " client height");
+        if (movedTo) {
+          RECT was{};
+          GetWindowRect(window, &was);
+          const RECT suggested{was.left + 40, was.top + 30,
+                               was.left + 40 + MulDiv(was.right - was.left, dpi, PrefixDpi()),
+                               was.top + 30 + MulDiv(was.bottom - was.top, dpi, PrefixDpi())};
+          SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+          RECT now{};
+          GetWindowRect(window, &now);
+          check.True(EqualRect(&now, &suggested) != FALSE, layout.name + " takes the suggested rectangle");
+        } else {
+          RECT client{};
+          GetClientRect(window, &client);
+          check.True(kDpiAware, "DPI-aware");
+          check.Equal(client.right, LONG{Px(layout.width)}, layout.name + " client width");
+          check.Equal(client.bottom, LONG{Px(layout.height)}, layout.name + " client height");
+        }
         for (const ControlLayout& c : layout.controls) {
           const HWND control = ControlWindow(window, layout, c.name);
           RECT r{};
           GetWindowRect(control, &r);
           MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-          check.Equal(r.left, LONG{Px(c.left)}, c.name + " left");
-          check.Equal(r.top, LONG{Px(c.top)}, c.name + " top");
+          check.Equal(r.left, LONG{Px(c.left, dpi)}, c.name + " left");
+          check.Equal(r.top, LONG{Px(c.top, dpi)}, c.name + " top");
           // A check box sized to its caption has its own width.
           if (!(c.kind == ControlKind::kCheckBox && c.autoSize))
-            check.Equal(r.right - r.left, LONG{Px(c.width)}, c.name + " width");
-          check.Equal(r.bottom - r.top, LONG{Px(c.height)}, c.name + " height");
+            check.Equal(r.right - r.left, LONG{Px(c.width, dpi)}, c.name + " width");
+          check.Equal(r.bottom - r.top, LONG{Px(c.height, dpi)}, c.name + " height");
           LOGFONTW font{};
           GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
-          check.Equal(font.lfHeight, LONG{-Px(c.font.points)}, c.name + " font height");
+          check.Equal(font.lfHeight, LONG{-Px(c.font.points, dpi)}, c.name + " font height");
+        }
+        for (const auto& [label, field] : labelled) {
+          const HWND before = GetWindow(ControlWindow(window, layout, field), GW_HWNDPREV);
+          check.True(before == ControlWindow(window, layout, label), std::string(label) + " names " + field);
         }
         Close(window);
       });
@@ -213,8 +259,13 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
 }
 
 const Test kGeometry("Toolkit.FormsAndControlsHaveTheLayoutsSizes", [](Check& check) {
-  CheckGeometry(check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false));
-  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true));
+  CheckGeometry(
+      check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false),
+      {{"lblComMats", "cboComMats"}, {"lblDensVal", "txtDensVal"}, {"lblDensUnits", "cboDensUnits"}});
+  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true),
+                {{"lblInstruction", "lboParts"}});
+  CheckGeometry(check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false), {}, 192);
+  CheckGeometry(check, frmPartSelect::Layout(kMakerWebAddress), test::RuleTitle(true), {}, 120);
 });
 
 const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", [](Check& check) {
@@ -241,64 +292,150 @@ const Test kPosition("Toolkit.FormPositionCentresOverTheOwnerWithinItsMonitor", 
 });
 
 const Test kOwner("Toolkit.OwnerIsTheHostWindowDisabledWhileShownTheFormOnItsMonitor", [](Check& check) {
-  // The host's main window, partly off the screen, and its floating pane, active when the form is loaded.
+  // The host's main window, partly off the screen, and its floating pane, active when the form is loaded;
+  // and the frame window a host may name, apart from both.
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
   win32::UniqueHwnd owner(CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 600,
-                                          1000, 800, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+                                          1000, 800, nullptr, nullptr, instance, nullptr));
   win32::UniqueHwnd pane(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"Pane",
                                          WS_POPUP | WS_CAPTION | WS_VISIBLE, 60, 60, 200, 300, owner.get(),
-                                         nullptr, GetModuleHandleW(nullptr), nullptr));
-  SetActiveWindow(pane.get());
-  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+                                         nullptr, instance, nullptr));
+  win32::UniqueHwnd frame(CreateWindowExW(0, L"STATIC", L"Frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 40,
+                                          900, 700, nullptr, nullptr, instance, nullptr));
+  for (const bool named : {false, true}) {
+    const std::string way = named ? "named frame: " : "active pane: ";
+    const HWND expected = named ? frame.get() : owner.get();
+    SetActiveWindow(pane.get());
+    win32::ToolkitSystem system;
+    if (named) system.hostWindow = [&] { return frame.get(); };
+    const std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit(system);
+    const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+    test::EventLog events;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    events.form = form.get();
+    // Made at its place, not moved there when shown.
+    RECT made{};
+    GetWindowRect(FindWindowExW(nullptr, nullptr, win32::kFormClassName, win32::Widen(layout.title).c_str()),
+                  &made);
+    bool enabledWhileShown = true;
+    HWND formOwner = nullptr, boxOwner = nullptr;
+    RECT formRect{};
+    RECT client{};
+    std::string error = ShowAndDrive([&] { form->ShowModal(); },
+                                     [&] {
+                                       const HWND window = ShownForm(layout.title);
+                                       enabledWhileShown = IsWindowEnabled(expected) != FALSE;
+                                       formOwner = GetWindow(window, GW_OWNER);
+                                       GetWindowRect(window, &formRect);
+                                       GetClientRect(window, &client);
+                                       Click(window, layout, "btnOK");
+                                     });
+    error += ShowAndDrive([&] { toolkit->ShowFailureBox("failed"); },
+                          [&] {
+                            const HWND box = WaitForMessageBox(kWaitMs);
+                            if (!box) throw UiDriverError("no message box");
+                            boxOwner = GetWindow(box, GW_OWNER);
+                            PressOk(box);
+                          });
+    check.Equal(error, std::string(), way + "driver");
+    check.True(formOwner == expected, way + "the form is owned by the host's window, not its pane");
+    check.True(boxOwner == expected, way + "the box is owned by the host's window, not its pane");
+    check.Equal(client.right, LONG{Px(layout.width)}, way + "laid out at the owner's DPI");
+    check.True(!enabledWhileShown, way + "the owner takes no input during the show");
+    check.True(IsWindowEnabled(expected) != FALSE, way + "the owner is enabled again afterwards");
+    RECT ownerRect{};
+    GetWindowRect(expected, &ownerRect);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(expected, MONITOR_DEFAULTTONEAREST), &monitor);
+    const POINT at = win32::FormPosition(ownerRect, monitor.rcWork, formRect.right - formRect.left,
+                                         formRect.bottom - formRect.top);
+    check.True(formRect.left == at.x && formRect.top == at.y,
+               way + "centred over the owner within its monitor");
+    check.True(EqualRect(&made, &formRect) != FALSE, way + "made where it is shown");
+  }
+});
+
+const Test kLists("Toolkit.OpenListsShowTheirEntriesInTheirColoursOrHighContrasts", [](Check& check) {
+  // Steel's light cyan and the link's blue are ours; high contrast gives the user's palette instead.
+  const struct {
+    bool on;
+    COLORREF materialsBack, linkText;
+  } rows[] = {
+      {false, RGB(192, 255, 255), RGB(0, 0, 255)},
+      {true, GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HOTLIGHT)},
+  };
   const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
-  test::EventLog events;
-  const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
-  events.form = form.get();
-  bool enabledWhileShown = true;
-  HWND formOwner = nullptr;
-  RECT formRect{};
-  RECT client{};
-  const std::string error = ShowAndDrive([&] { form->ShowModal(); },
-                                         [&] {
-                                           const HWND window = ShownForm(layout.title);
-                                           enabledWhileShown = IsWindowEnabled(owner.get()) != FALSE;
-                                           formOwner = GetWindow(window, GW_OWNER);
-                                           GetWindowRect(window, &formRect);
-                                           GetClientRect(window, &client);
-                                           Click(window, layout, "btnOK");
-                                         });
-  check.Equal(error, std::string(), "driver");
-  check.True(formOwner == owner.get(), "owned by the host's window, not its pane");
-  check.Equal(client.right, LONG{Px(layout.width)}, "laid out at the owner's DPI");
-  check.True(!enabledWhileShown, "the owner takes no input during the show");
-  check.True(IsWindowEnabled(owner.get()) != FALSE, "the owner is enabled again afterwards");
-  RECT ownerRect{};
-  GetWindowRect(owner.get(), &ownerRect);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromWindow(owner.get(), MONITOR_DEFAULTTONEAREST), &monitor);
-  const POINT at = win32::FormPosition(ownerRect, monitor.rcWork, formRect.right - formRect.left,
-                                       formRect.bottom - formRect.top);
-  check.True(formRect.left == at.x && formRect.top == at.y, "centred over the owner within its monitor");
+  std::vector<std::wstring> materials, units;
+  for (const auto& mat : kComMats) materials.push_back(win32::Widen(std::string(mat.name)));
+  for (const auto name : kDensUnitNames) units.push_back(win32::Widen(std::string(name)));
+  for (const auto& row : rows) {
+    win32::ToolkitSystem system;
+    system.highContrast = [&] { return row.on; };
+    const std::unique_ptr<Toolkit> toolkit = win32::MakeNativeToolkit(system);
+    test::EventLog events;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    for (size_t i = 0; i < materials.size(); ++i)
+      form->DropDown("cboComMats").AddItem(win32::Narrow(materials[i]), static_cast<int>(i));
+    for (size_t i = 0; i < units.size(); ++i)
+      form->DropDown("cboDensUnits").AddItem(win32::Narrow(units[i]), static_cast<int>(i));
+    form->DropDown("cboComMats").SetBackColour(Colour::Rgb(192, 255, 255));
+    const std::string what = row.on ? "high contrast: " : "normal: ";
+    const std::string error = ShowAndDrive(
+        [&] { form->ShowModal(); },
+        [&] {
+          const HWND window = ShownForm(layout.title);
+          for (const char* list : {"cboComMats", "cboDensUnits"}) {
+            const bool isMaterials = std::string(list) == "cboComMats";
+            const HWND dropped = ShowList(window, layout, list, true);
+            const PaintColours colours = Colours(window, layout, list);
+            check.True(IsWindowVisible(dropped) != FALSE, what + list + " open");
+            check.True(Items(window, layout, list) == (isMaterials ? materials : units),
+                       what + list + " entries");
+            check.Equal(colours.text, GetSysColor(COLOR_WINDOWTEXT), what + list + " text");
+            check.Equal(colours.back, isMaterials ? row.materialsBack : GetSysColor(COLOR_WINDOW),
+                        what + list + " background");
+            ShowList(window, layout, list, false);
+          }
+          check.Equal(Colours(window, layout, "lblWebLink").text, row.linkText, what + "link text");
+          Close(window);
+        });
+    check.Equal(error, std::string(), what + "driver");
+  }
 });
 
 const Test kMessageBox("Toolkit.MessageBoxClockAndLocale", [](Check& check) {
-  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
-  std::wstring caption, text;
-  std::vector<std::wstring> buttons;
-  const std::string error =
-      ShowAndDrive([&] { toolkit->ShowMessageBox("Part density set to  7.871 g/cm^3"); },
-                   [&] {
-                     const HWND box = WaitForMessageBox(kWaitMs);
-                     if (!box) throw UiDriverError("no message box");
-                     caption = Text(box);
-                     text = MessageText(box);
-                     buttons = MessageButtons(box);
-                     PressOk(box);
-                   });
-  check.Equal(error, std::string(), "driver");
-  check.Equal(caption, std::wstring(L"PonderixKorvanis"), "caption");
-  check.Equal(text, std::wstring(L"Part density set to  7.871 g/cm^3"), "text");
-  check.True(buttons == std::vector<std::wstring>{L"OK"}, "only OK");
+  const std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit();
+  // The result box stays plain; only a failure shows the error icon.
+  const struct {
+    const char* what;
+    void (*show)(win32::NativeToolkit&, const std::string&);
+    const char* icon;
+  } boxes[] = {
+      {"result", [](win32::NativeToolkit& t, const std::string& s) { t.ShowMessageBox(s); }, ""},
+      {"failure", [](win32::NativeToolkit& t, const std::string& s) { t.ShowFailureBox(s); }, "error"},
+  };
+  for (const auto& row : boxes) {
+    std::wstring caption, text;
+    std::vector<std::wstring> buttons;
+    std::string icon = "?";
+    const std::string error = ShowAndDrive([&] { row.show(*toolkit, "Part density set to  7.871 g/cm^3"); },
+                                           [&] {
+                                             const HWND box = WaitForMessageBox(kWaitMs);
+                                             if (!box) throw UiDriverError("no message box");
+                                             caption = Text(box);
+                                             text = MessageText(box);
+                                             buttons = MessageButtons(box);
+                                             icon = MessageIcon(box);
+                                             PressOk(box);
+                                           });
+    const std::string what = std::string(row.what) + " box ";
+    check.Equal(error, std::string(), what + "driver");
+    check.Equal(caption, std::wstring(L"PonderixKorvanis"), what + "caption");
+    check.Equal(text, std::wstring(L"Part density set to  7.871 g/cm^3"), what + "text");
+    check.True(buttons == std::vector<std::wstring>{L"OK"}, what + "only OK");
+    check.Equal(icon, std::string(row.icon), what + "icon");
+  }
 
   const double start = toolkit->Seconds();
   Sleep(50);

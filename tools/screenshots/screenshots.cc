@@ -1,7 +1,8 @@
-// Shows each dialog and the result message with the example assembly's
-// content, one at a time, for scripts/screenshots to capture from the X side.
-// For each window it prints "SHOWN <name> <left> <top> <right> <bottom>" (the
-// window's screen rectangle) and keeps it shown until the file <name>.done
+// Shows each dialog, the density dialog with each of its lists open, the
+// result message and the failure box with the example assembly's content, one
+// at a time, for scripts/screenshots to capture from the X side. For each
+// it prints "SHOWN <name> <left> <top> <right> <bottom>" (the screen
+// rectangle of the window and its open list) and keeps it shown until the file <name>.done
 // appears in the folder given as the first argument, or 30 seconds pass.
 // With a second argument, a suffix, it shows only the density dialog, named
 // frm-ponderix<suffix>: for a prefix at another DPI. The program is DPI-aware,
@@ -18,6 +19,7 @@
 #include "run/run_state.h"
 #include "win32/platform.h"
 #include "win32/text.h"
+#include "win32/win32_toolkit.h"
 #include "winsim/ui_driver.h"
 
 namespace ponderix::winsim {
@@ -27,12 +29,14 @@ constexpr int kWaitMs = 30000;
 
 class NoEvents final : public FormEvents {};
 
-// Announces `window`, waits for the capture, then runs `close`.
-void Capture(const std::wstring& folder, const char* name, HWND window) {
+// Announces `window` (with `list`, an open drop-down list, when given) and waits for the capture.
+void Capture(const std::wstring& folder, const char* name, HWND window, HWND list = nullptr) {
   if (!window) throw UiDriverError(std::string("no window for ") + name);
   Sleep(500);  // let it paint
   RECT rect{};
   GetWindowRect(window, &rect);
+  RECT dropped{};
+  if (list && GetWindowRect(list, &dropped)) UnionRect(&rect, &rect, &dropped);
   std::printf("SHOWN %s %ld %ld %ld %ld\n", name, static_cast<long>(rect.left), static_cast<long>(rect.top),
               static_cast<long>(rect.right), static_cast<long>(rect.bottom));
   std::fflush(stdout);
@@ -43,7 +47,7 @@ void Capture(const std::wstring& folder, const char* name, HWND window) {
 }
 
 int Run(const std::wstring& folder, const std::string& suffix) {
-  std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+  std::unique_ptr<win32::NativeToolkit> toolkit = win32::MakeNativeToolkit();
   std::string error;
   const std::string densityName = "frm-ponderix" + suffix;
 
@@ -79,6 +83,16 @@ int Run(const std::wstring& folder, const std::string& suffix) {
                          [&] {
                            const HWND form = WaitForForm(L"Ponderix by Korvanis", kWaitMs);
                            Capture(folder, densityName.c_str(), form);
+                           if (suffix.empty()) {
+                             const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+                             // Leaving the value box put the list back on "(enter manually)": steel again.
+                             Pick(form, layout, "cboComMats", 1);
+                             for (const char* dropDown : {"cboComMats", "cboDensUnits"}) {
+                               Capture(folder, (densityName + "-" + dropDown).c_str(), form,
+                                       ShowList(form, layout, dropDown, true));
+                               ShowList(form, layout, dropDown, false);
+                             }
+                           }
                            Close(form);
                          });
   }
@@ -90,6 +104,19 @@ int Run(const std::wstring& folder, const std::string& suffix) {
                            Capture(folder, "result-message", box);
                            PressOk(box);
                          });
+  }
+  if (error.empty() && suffix.empty()) {
+    error = ShowAndDrive(
+        [&] {
+          toolkit->ShowFailureBox(
+              "The density run failed: SetUserPreferenceDoubleValue: the part is read-only\n\n"
+              "Parts already written: 1 of 2.");
+        },
+        [&] {
+          const HWND box = WaitForMessageBox(kWaitMs);
+          Capture(folder, "failure-message", box);
+          PressOk(box);
+        });
   }
   if (!error.empty()) {
     std::printf("FAILED %s\n", error.c_str());
