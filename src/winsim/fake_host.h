@@ -41,6 +41,12 @@ struct FakeHostOptions {
   bool deferredExceptionText = false;
   // Member names GetIDsOfNames reports unknown, as an older host does.
   std::vector<std::wstring> missingMembers;
+  // Each object describes its class through IDispatch::GetTypeInfo (a
+  // TYPEATTR with the class's GUID), as the host's objects do.
+  bool typeInfo = true;
+  // Part, assembly and opened (OpenDoc6, ActivateDoc2) documents are objects
+  // of different classes, with different DISPIDs for the same names.
+  bool distinctDocumentClasses = false;
 };
 
 // What SetAddinCallbackInfo(2) received.
@@ -78,7 +84,8 @@ class FakeHost {
   // References of the simulated host held through automation objects, beyond
   // the application's own.
   int SimReferences() const;
-  // GetIDsOfNames calls by "Type.Member" (for example "Document.GetPathName").
+  // GetIDsOfNames calls by "Class.Member" (for example "Document.GetPathName";
+  // with distinct document classes "PartDoc", "AssemblyDoc", "OpenedDoc").
   std::map<std::string, int> NameLookups() const;
 
   const CallbackRegistration& callbackRegistration() const;
