@@ -317,8 +317,11 @@ class HostApplication final : public Application, private HostObject {
     Arguments args;
     if (call == Call::kSetAddinCallbackInfo2) {
       args.Int64(static_cast<int64_t>(moduleHandle));
+    } else if (sizeof(void*) == 8) {
+      // The older member's handle is 32 bits wide: a 64-bit module's does not fit, and a
+      // truncated one would name some other module, so a 64-bit add-in gives none.
+      args.Long(0);
     } else {
-      // The older member's handle is 32 bits wide; a 64-bit host before 2015 takes the low half.
       args.Long(static_cast<int32_t>(moduleHandle));
     }
     args.Object(callbacks).Long(cookie);
