@@ -43,7 +43,6 @@ struct FakeMember {
 };
 
 struct TypeMembers {
-  const char* typeName;
   std::vector<FakeMember> members;
 };
 
@@ -72,7 +71,7 @@ const TypeMembers& MembersOf(FakeType type) {
     std::map<FakeType, TypeMembers> byType;
     for (const HostMember& row : kHostMembers) {
       if (row.name.empty()) continue;
-      TypeMembers& served = byType.try_emplace(row.type, TypeMembers{TypeName(row.type), {}}).first->second;
+      TypeMembers& served = byType.try_emplace(row.type).first->second;
       const std::wstring name(row.name);
       auto it = std::find_if(served.members.begin(), served.members.end(),
                              [&](const FakeMember& m) { return m.name == name; });
