@@ -72,7 +72,7 @@ HRESULT AddinObject::Create(REFIID riid, void** out) noexcept {
 }
 
 HRESULT AddinObject::QueryInterface(REFIID riid, void** out) noexcept {
-  return ComEntry(IID_IUnknown, [&] {
+  return QueryEntry(IID_IUnknown, [&] {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_SwAddin) {
       *out = static_cast<SwAddin*>(this);

@@ -17,7 +17,10 @@ namespace ponderix::win32 {
 
 namespace {
 
+thread_local unsigned g_errorObjectsSet = 0;
+
 void SetErrorObject(const IID& iid, const std::string& text) noexcept {
+  SetErrorInfo(0, nullptr);  // should the new one not come about, no earlier one stays
   try {
     Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
     if (FAILED(CreateErrorInfo(&create))) return;
@@ -33,6 +36,8 @@ void SetErrorObject(const IID& iid, const std::string& text) noexcept {
 }
 
 }  // namespace
+
+unsigned ErrorObjectsSet() noexcept { return g_errorObjectsSet; }
 
 std::string SystemText(HRESULT hr) {
   wchar_t* buffer = nullptr;
@@ -87,9 +92,12 @@ HRESULT ReturnCurrentException(const IID& iid) noexcept {
       text = "unknown failure";
     }
   } catch (...) {
-    // Copying the text failed; the HRESULT is all there is to report.
+    // Copying the text failed; the HRESULT is all there is to report, and no earlier text.
+    ++g_errorObjectsSet;
+    SetErrorInfo(0, nullptr);
     return hr;
   }
+  ++g_errorObjectsSet;
   SetErrorObject(iid, text);
   return hr;
 }

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <oleauto.h>
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,15 +41,33 @@ std::string SystemText(HRESULT hr);
 // whose text also becomes the thread's error object for interface `iid`.
 HRESULT ReturnCurrentException(const IID& iid) noexcept;
 
+// How many error objects this thread has set through ReturnCurrentException.
+unsigned ErrorObjectsSet() noexcept;
+
 // Runs `body`, which returns the entry's HRESULT; an exception it throws
-// comes back as ReturnCurrentException(iid).
-template <class Body>
+// comes back as ReturnCurrentException(iid). A failure `body` returns without
+// having set an error object (directly or through an entry it called, as
+// Invoke calls RunAddin) clears the thread's one, so that a caller never
+// reads an earlier call's text as this one's.
+template <bool kClearsErrorObject = true, class Body>
 HRESULT ComEntry(const IID& iid, Body&& body) noexcept {
+  const unsigned before = ErrorObjectsSet();
   try {
-    return std::forward<Body>(body)();
+    const HRESULT hr = std::forward<Body>(body)();
+    if (kClearsErrorObject && FAILED(hr) && ErrorObjectsSet() == before) SetErrorInfo(0, nullptr);
+    return hr;
   } catch (...) {
     return ReturnCurrentException(iid);
   }
+}
+
+// ComEntry for QueryInterface, whose refusal leaves the thread's error object
+// alone: a client may ask for interfaces between a failed call and reading its
+// error, and no caller reads one after QueryInterface (ISupportErrorInfo does
+// not name IUnknown).
+template <class Body>
+HRESULT QueryEntry(const IID& iid, Body&& body) noexcept {
+  return ComEntry<false>(iid, std::forward<Body>(body));
 }
 
 }  // namespace ponderix::win32

@@ -26,7 +26,7 @@ namespace {
 class ClassFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) noexcept override {
-    return ComEntry(IID_IClassFactory, [&] {
+    return QueryEntry(IID_IClassFactory, [&] {
       if (!out) return E_POINTER;
       if (riid != IID_IUnknown && riid != IID_IClassFactory) {
         *out = nullptr;

@@ -47,10 +47,10 @@ const HostMember& Member(Call call) { return kMembers[static_cast<size_t>(call)]
 class HostObject {
  public:
   HostObject(ComPtr<IDispatch> object, std::shared_ptr<DispidCache> cache)
-      : object_(std::move(object)), cache_(std::move(cache)) {}
+      : object_(std::move(object)), ids_(std::move(cache)) {}
 
   IDispatch* dispatch() const { return object_.Get(); }
-  const std::shared_ptr<DispidCache>& cache() const { return cache_; }
+  const std::shared_ptr<DispidCache>& cache() const { return ids_.shared(); }
 
   // Calls `call` on the host; `result` receives the answer (none for a put).
   void Invoke(Call call, Arguments& args, VARIANT* result) {
@@ -58,7 +58,7 @@ class HostObject {
     if (static_cast<int>(args.count()) != member.arguments) {
       throw std::logic_error("wrong argument count for " + Narrow(member.name));
     }
-    const DISPID id = cache_->Find(object_.Get(), member);
+    const DISPID id = ids_.Find(object_.Get(), member);
     DISPPARAMS params = args.Params();
     DISPID named = DISPID_PROPERTYPUT;
     WORD flags = DISPATCH_METHOD;
@@ -82,9 +82,9 @@ class HostObject {
   // none of them fails as for `call`.
   Call Supported(Call call) {
     for (Call c = call; c != Call::kCount; c = Member(c).predecessor) {
-      if (cache_->Lookup(object_.Get(), Member(c))) return c;
+      if (ids_.Lookup(object_.Get(), Member(c))) return c;
     }
-    cache_->Find(object_.Get(), Member(call));  // throws the unknown name
+    ids_.Find(object_.Get(), Member(call));  // throws the unknown name
     return call;
   }
 
@@ -131,7 +131,7 @@ class HostObject {
   }
 
   ComPtr<IDispatch> object_;
-  std::shared_ptr<DispidCache> cache_;
+  MemberIds ids_;
 };
 
 template <class Contract, class Wrapper>
@@ -328,8 +328,11 @@ class HostApplication final : public Application, private HostObject {
     Arguments args;
     if (call == Call::kSetAddinCallbackInfo2) {
       args.Int64(static_cast<int64_t>(moduleHandle));
+    } else if (sizeof(void*) == 8) {
+      // The older member's handle is 32 bits wide: a 64-bit module's does not fit, and a
+      // truncated one would name some other module, so a 64-bit add-in gives none.
+      args.Long(0);
     } else {
-      // The older member's handle is 32 bits wide; a 64-bit host before 2015 takes the low half.
       args.Long(static_cast<int32_t>(moduleHandle));
     }
     args.Object(callbacks).Long(cookie);
@@ -391,7 +394,7 @@ class HostConnectorImpl final : public HostConnector {
 
  private:
   std::function<Ref<Application>()> connected_;
-  // Kept from run to run: the host's DISPIDs do not change while it runs.
+  // Kept from run to run: a type's DISPIDs do not change.
   std::shared_ptr<DispidCache> cache_ = std::make_shared<DispidCache>();
 };
 

@@ -32,6 +32,56 @@ std::string HresultText(HRESULT hr) {
        DISP_E_TYPEMISMATCH);
 }
 
+namespace {
+
+// GetIDsOfNames for one name; null for DISP_E_UNKNOWNNAME, a throw for any other failure.
+std::optional<DISPID> AskId(IDispatch* object, const HostMember& member) {
+  std::wstring name(member.name);
+  LPOLESTR names[] = {name.data()};
+  DISPID id = DISPID_UNKNOWN;
+  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (hr == DISP_E_UNKNOWNNAME) return std::nullopt;
+  if (FAILED(hr)) Fail(member, HresultText(hr), hr);
+  return id;
+}
+
+}  // namespace
+
+std::optional<GUID> DispatchType(IDispatch* object) {
+  UINT count = 0;
+  if (FAILED(object->GetTypeInfoCount(&count)) || count == 0) return std::nullopt;
+  ComPtr<ITypeInfo> info;
+  if (FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) || !info) return std::nullopt;
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(info->GetTypeAttr(&attributes)) || !attributes) return std::nullopt;
+  const GUID type = attributes->guid;
+  info->ReleaseTypeAttr(attributes);
+  if (type == GUID_NULL) return std::nullopt;
+  return type;
+}
+
+std::optional<DISPID> DispidCache::Lookup(IDispatch* object, const GUID& type, const HostMember& member) {
+  auto& ids = ids_[type];
+  if (const auto it = ids.find(member.name); it != ids.end()) return it->second;
+  const std::optional<DISPID> id = AskId(object, member);
+  ids.emplace(member.name, id);
+  return id;
+}
+
+std::optional<DISPID> MemberIds::Lookup(IDispatch* object, const HostMember& member) {
+  if (!type_) type_ = DispatchType(object);
+  if (*type_) return shared_->Lookup(object, **type_, member);
+  if (const auto it = own_.find(member.name); it != own_.end()) return it->second;
+  const std::optional<DISPID> id = AskId(object, member);
+  own_.emplace(member.name, id);
+  return id;
+}
+
+DISPID MemberIds::Find(IDispatch* object, const HostMember& member) {
+  if (const std::optional<DISPID> id = Lookup(object, member)) return *id;
+  Fail(member, "the host's object has no member of this name", DISP_E_UNKNOWNNAME);
+}
+
 int32_t AsLong(const HostMember& member, VARIANT* value) {
   if (V_VT(value) == VT_BOOL) return V_BOOL(value) != VARIANT_FALSE ? 1 : 0;
   UniqueVariant converted;

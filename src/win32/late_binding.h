@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,31 +35,44 @@ std::string HresultText(HRESULT hr);
 [[noreturn]] void Fail(const HostMember& member, const std::string& text, HRESULT hr);
 [[noreturn]] void WrongType(const HostMember& member, VARTYPE type, const char* expected);
 
-// DISPIDs of the host's members, asked once per object type and name; a name
-// the host does not know is remembered as such.
+// The type of an automation object as COM gives DISPIDs: the GUID of its type
+// information (IDispatch::GetTypeInfo). Null where the object offers none.
+std::optional<GUID> DispatchType(IDispatch* object);
+
+// DISPIDs of the host's members by the object's type and the member's name,
+// each asked once; a name the host does not know is remembered as such. Two
+// objects of one kind (a part and an assembly document) may be of different
+// types with different IDs, so the kind never shares an ID.
 class DispidCache {
  public:
-  // Null when the host reports the name unknown.
-  std::optional<DISPID> Lookup(IDispatch* object, const HostMember& member) {
-    const auto key = std::make_pair(member.type, member.name);
-    if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
-    std::wstring name(member.name);
-    LPOLESTR names[] = {name.data()};
-    DISPID id = DISPID_UNKNOWN;
-    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (hr != DISP_E_UNKNOWNNAME && FAILED(hr)) Fail(member, HresultText(hr), hr);
-    const std::optional<DISPID> found = hr == DISP_E_UNKNOWNNAME ? std::nullopt : std::optional(id);
-    ids_.emplace(key, found);
-    return found;
-  }
-
-  DISPID Find(IDispatch* object, const HostMember& member) {
-    if (const std::optional<DISPID> id = Lookup(object, member)) return *id;
-    Fail(member, "the host's object has no member of this name", DISP_E_UNKNOWNNAME);
-  }
+  // The cached answer for `type`, or GetIDsOfNames on `object`; null when the
+  // host reports the name unknown.
+  std::optional<DISPID> Lookup(IDispatch* object, const GUID& type, const HostMember& member);
 
  private:
-  std::map<std::pair<HostObjectType, std::wstring_view>, std::optional<DISPID>> ids_;
+  struct GuidLess {
+    bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+  };
+  std::map<GUID, std::map<std::wstring_view, std::optional<DISPID>>, GuidLess> ids_;
+};
+
+// The DISPIDs of one host object, always given the same `object`. One that
+// offers type information shares its type's IDs through `shared`; one that
+// does not is asked itself, and its answers are kept for it alone.
+class MemberIds {
+ public:
+  explicit MemberIds(std::shared_ptr<DispidCache> shared) : shared_(std::move(shared)) {}
+
+  // Null when the host reports the name unknown.
+  std::optional<DISPID> Lookup(IDispatch* object, const HostMember& member);
+  // Throws HostError (DISP_E_UNKNOWNNAME) when the host reports the name unknown.
+  DISPID Find(IDispatch* object, const HostMember& member);
+  const std::shared_ptr<DispidCache>& shared() const { return shared_; }
+
+ private:
+  std::shared_ptr<DispidCache> shared_;
+  std::optional<std::optional<GUID>> type_;  // asked on the first lookup
+  std::map<std::wstring_view, std::optional<DISPID>> own_;
 };
 
 // The arguments of one call, given in the member's order and owned until the

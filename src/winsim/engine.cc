@@ -369,12 +369,16 @@ class Watcher {
  public:
   void Watch(const std::atomic<bool>& ended) {
     while (!ended) {
-      if (const HWND box = WaitForMessageBox(0)) {
-        const std::string text = Narrow(MessageText(box));
-        if (text.starts_with(win32::kRunFailedPrefix)) failureBox_ = text;
-        WaitUntilHidden(box, INT_MAX);
-      } else if (const HWND form = WaitForAnyForm(0)) {
-        lastForm_ = LayoutOf(form).name;
+      try {
+        if (const HWND box = WaitForMessageBox(0)) {
+          const std::string text = Narrow(MessageText(box));
+          if (text.starts_with(win32::kRunFailedPrefix)) failureBox_ = text;
+          WaitUntilHidden(box, INT_MAX);
+        } else if (const HWND form = WaitForAnyForm(0)) {
+          lastForm_ = LayoutOf(form).name;
+        }
+      } catch (const WindowGoneError&) {
+        // Closed between being found and being read, as the person went on: not shown any more.
       }
       Sleep(50);
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -43,7 +44,6 @@ struct FakeMember {
 };
 
 struct TypeMembers {
-  const char* typeName;
   std::vector<FakeMember> members;
 };
 
@@ -72,7 +72,7 @@ const TypeMembers& MembersOf(FakeType type) {
     std::map<FakeType, TypeMembers> byType;
     for (const HostMember& row : kHostMembers) {
       if (row.name.empty()) continue;
-      TypeMembers& served = byType.try_emplace(row.type, TypeMembers{TypeName(row.type), {}}).first->second;
+      TypeMembers& served = byType.try_emplace(row.type).first->second;
       const std::wstring name(row.name);
       auto it = std::find_if(served.members.begin(), served.members.end(),
                              [&](const FakeMember& m) { return m.name == name; });
@@ -90,6 +90,31 @@ const TypeMembers& MembersOf(FakeType type) {
 }
 
 constexpr DISPID kFirstDispid = 100;
+
+// With distinct document classes, a document's class: 0 is the one class of
+// every other object.
+enum DocumentClass : int { kAnyDocument = 0, kPartDoc = 1, kAssemblyDoc = 2, kOpenedDoc = 3 };
+
+const char* ClassName(FakeType type, int documentClass) {
+  switch (documentClass) {
+    case kPartDoc:
+      return "PartDoc";
+    case kAssemblyDoc:
+      return "AssemblyDoc";
+    case kOpenedDoc:
+      return "OpenedDoc";
+    default:
+      return TypeName(type);
+  }
+}
+
+// The GUID of a class's type information: one per object type and document class.
+GUID ClassGuid(FakeType type, int documentClass) {
+  return {0x5B1E1A53,
+          static_cast<WORD>(static_cast<int>(type) * 16 + documentClass),
+          0x4F0B,
+          {0x9A, 0x53, 0x0D, 0x9C, 0x8F, 0x7E, 0x6A, 0x12}};
+}
 
 // A call whose arguments do not follow the host's conventions.
 struct BadArgument {
@@ -175,6 +200,77 @@ class DispatchBridgeTarget final : public CallbackTarget {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// The type information of one class: only its TYPEATTR, whose GUID names the
+// class, which is all a caller needs to tell classes apart. Its references are
+// counted with the objects'.
+class FakeTypeInfo final : public ITypeInfo {
+ public:
+  FakeTypeInfo(std::shared_ptr<FakeState> state, const GUID& guid) : state_(std::move(state)), guid_(guid) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_ITypeInfo) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<ITypeInfo*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    ++state_->references;
+    return ++references_;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    --state_->references;
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attributes) override {
+    if (!attributes) return E_INVALIDARG;
+    *attributes = new (std::nothrow) TYPEATTR{};
+    if (!*attributes) return E_OUTOFMEMORY;
+    (*attributes)->guid = guid_;
+    (*attributes)->lcid = LOCALE_NEUTRAL;
+    (*attributes)->memidConstructor = MEMBERID_NIL;
+    (*attributes)->memidDestructor = MEMBERID_NIL;
+    (*attributes)->typekind = TKIND_DISPATCH;
+    (*attributes)->cbSizeVft = 7 * sizeof(void*);
+    return S_OK;
+  }
+  void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* attributes) override { delete attributes; }
+
+  HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT, FUNCDESC**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetNames(MEMBERID, BSTR*, UINT, UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT, HREFTYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID, BSTR*, BSTR*, DWORD*, BSTR*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib**, UINT*) override { return E_NOTIMPL; }
+  void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC*) override {}
+  void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
+
+ private:
+  std::shared_ptr<FakeState> state_;
+  GUID guid_;
+  ULONG references_ = 0;
+};
+
 class FakeObject final : public IDispatch {
  public:
   struct Held {
@@ -186,17 +282,27 @@ class FakeObject final : public IDispatch {
   };
 
   // A new object holding `held`; null when the simulated host gave nothing.
+  // `opened`: a document that OpenDoc6 or ActivateDoc2 gives.
   template <class T>
   static ComPtr<IDispatch> Make(const std::shared_ptr<FakeState>& state, FakeType type, Ref<T> object,
-                                std::string path) {
+                                std::string path, bool opened = false) {
     if (!object && type != FakeType::kApplication) return nullptr;
+    int documentClass = kAnyDocument;
+    if (type == FakeType::kDocument && state->options.distinctDocumentClasses) {
+      for (const sim::SimDocument& d : state->sim.scene().documents) {
+        if (d.path != path) continue;
+        if (d.type == kDocTypePart) documentClass = kPartDoc;
+        if (d.type == kDocTypeAssembly) documentClass = kAssemblyDoc;
+      }
+      if (opened) documentClass = kOpenedDoc;
+    }
     Held held;
     if constexpr (std::is_same_v<T, Document>) held.document = std::move(object);
     if constexpr (std::is_same_v<T, SelectionMgr>) held.selection = std::move(object);
     if constexpr (std::is_same_v<T, Component>) held.component = std::move(object);
     if constexpr (std::is_same_v<T, UserUnit>) held.unit = std::move(object);
     if constexpr (std::is_same_v<T, Frame>) held.frame = std::move(object);
-    return ComPtr<IDispatch>(new FakeObject(state, type, std::move(held), std::move(path)));
+    return ComPtr<IDispatch>(new FakeObject(state, type, documentClass, std::move(held), std::move(path)));
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -221,12 +327,16 @@ class FakeObject final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
-    *count = 0;
+    *count = state_->options.typeInfo ? 1 : 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return DISP_E_BADINDEX;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (!state_->options.typeInfo || index != 0) return DISP_E_BADINDEX;
+    ComPtr<ITypeInfo> created(new FakeTypeInfo(state_, ClassGuid(type_, class_)));
+    *info = created.Detach();
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
@@ -234,13 +344,13 @@ class FakeObject final : public IDispatch {
     if (!names || !ids || count == 0) return E_INVALIDARG;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     const TypeMembers& type = MembersOf(type_);
-    ++state_->lookups[std::string(type.typeName) + "." + win32::Narrow(names[0])];
+    ++state_->lookups[std::string(ClassName(type_, class_)) + "." + win32::Narrow(names[0])];
     const auto& missing = state_->options.missingMembers;
     if (std::find(missing.begin(), missing.end(), std::wstring(names[0])) != missing.end())
       return DISP_E_UNKNOWNNAME;
     for (size_t m = 0; m < type.members.size(); ++m) {
       if (_wcsicmp(type.members[m].name.c_str(), names[0]) == 0) {
-        ids[0] = kFirstDispid + static_cast<DISPID>(m);
+        ids[0] = kFirstDispid + static_cast<DISPID>((m + static_cast<size_t>(class_)) % type.members.size());
         return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
       }
     }
@@ -251,8 +361,11 @@ class FakeObject final : public IDispatch {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!params) return E_INVALIDARG;
     const TypeMembers& type = MembersOf(type_);
-    const auto index = static_cast<size_t>(id - kFirstDispid);
-    if (id < kFirstDispid || index >= type.members.size()) return DISP_E_MEMBERNOTFOUND;
+    const size_t count = type.members.size();
+    if (id < kFirstDispid || static_cast<size_t>(id - kFirstDispid) >= count) return DISP_E_MEMBERNOTFOUND;
+    // Each class numbers its members from another place.
+    const size_t index =
+        (static_cast<size_t>(id - kFirstDispid) + count - static_cast<size_t>(class_) % count) % count;
     const FakeMember& member = type.members[index];
     const bool put = (flags & DISPATCH_PROPERTYPUT) != 0;
     if (put) {
@@ -285,8 +398,12 @@ class FakeObject final : public IDispatch {
   }
 
  private:
-  FakeObject(std::shared_ptr<FakeState> state, FakeType type, Held held, std::string path)
-      : state_(std::move(state)), type_(type), held_(std::move(held)), path_(std::move(path)) {
+  FakeObject(std::shared_ptr<FakeState> state, FakeType type, int documentClass, Held held, std::string path)
+      : state_(std::move(state)),
+        type_(type),
+        class_(documentClass),
+        held_(std::move(held)),
+        path_(std::move(path)) {
     ++state_->objects;
   }
   ~FakeObject() { --state_->objects; }
@@ -359,8 +476,8 @@ class FakeObject final : public IDispatch {
     V_DISPATCH(&v) = object.Detach();
   }
   template <class T>
-  void SetObject(VARIANT& v, FakeType type, Ref<T> object, std::string path) const {
-    SetObject(v, Make(state_, type, std::move(object), std::move(path)));
+  void SetObject(VARIANT& v, FakeType type, Ref<T> object, std::string path, bool opened = false) const {
+    SetObject(v, Make(state_, type, std::move(object), std::move(path), opened));
   }
 
   Application& app() const { return *state_->simApplication; }
@@ -436,14 +553,14 @@ class FakeObject final : public IDispatch {
       Ref<Document> document = app().OpenDocument(path, Long(p, 1), Long(p, 2), Text(p, 3), e, w);
       *errors = e;
       *warnings = w;
-      SetObject(r, FakeType::kDocument, std::move(document), path);
+      SetObject(r, FakeType::kDocument, std::move(document), path, true);
     } else if (name == L"ActivateDoc2") {
       const std::string path = Text(p, 0);
       LONG* errors = LongOut(p, 2);
       int32_t e = 0;
       Ref<Document> document = app().ActivateDocument(path, Bool(p, 1), e);
       *errors = e;
-      SetObject(r, FakeType::kDocument, std::move(document), path);
+      SetObject(r, FakeType::kDocument, std::move(document), path, true);
     } else if (name == L"GetDocumentDependencies2") {
       const auto dependencies = app().ListDependencies(Text(p, 0), Bool(p, 1), Bool(p, 2), Bool(p, 3));
       if (dependencies) SetTextList(r, *dependencies);
@@ -529,6 +646,7 @@ class FakeObject final : public IDispatch {
 
   std::shared_ptr<FakeState> state_;
   FakeType type_;
+  int class_;
   Held held_;
   std::string path_;
   ULONG references_ = 0;

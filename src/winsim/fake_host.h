@@ -43,6 +43,12 @@ struct FakeHostOptions {
   std::vector<std::wstring> missingMembers;
   // The handle the frame gives for its window (GetHWndx64, GetHWnd).
   int64_t frameWindow = 0;
+  // Each object describes its class through IDispatch::GetTypeInfo (a
+  // TYPEATTR with the class's GUID), as the host's objects do.
+  bool typeInfo = true;
+  // Part, assembly and opened (OpenDoc6, ActivateDoc2) documents are objects
+  // of different classes, with different DISPIDs for the same names.
+  bool distinctDocumentClasses = false;
 };
 
 // What SetAddinCallbackInfo(2) received.
@@ -80,7 +86,8 @@ class FakeHost {
   // References of the simulated host held through automation objects, beyond
   // the application's own.
   int SimReferences() const;
-  // GetIDsOfNames calls by "Type.Member" (for example "Document.GetPathName").
+  // GetIDsOfNames calls by "Class.Member" (for example "Document.GetPathName";
+  // with distinct document classes "PartDoc", "AssemblyDoc", "OpenedDoc").
   std::map<std::string, int> NameLookups() const;
 
   const CallbackRegistration& callbackRegistration() const;

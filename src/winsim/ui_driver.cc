@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
@@ -29,11 +30,14 @@ bool OfThisProcess(HWND window) {
   return process == GetCurrentProcessId();
 }
 
-// The processed message's result; throws when the window does not answer in time.
+// The processed message's result; throws when the window is gone or does not answer in time.
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kUiMessageTimeoutMs, &result)) {
-    throw UiDriverError("window did not process message 0x" + std::to_string(message) + " in time");
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%04X", message);
+    if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
+    throw UiDriverError(std::string("window did not process message ") + number + " in time");
   }
   return static_cast<LRESULT>(result);
 }

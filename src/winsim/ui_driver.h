@@ -5,8 +5,9 @@
 // (SendMessageTimeout), so a script plays the same way each time. Controls are found by
 // their layout name: the toolkit gives the control at index i of
 // layout.controls the ID 1000 + i. Every wait has a timeout; a call that
-// cannot be carried out (no such control, the form stopped answering) throws
-// UiDriverError, so a script that goes wrong fails instead of hanging.
+// cannot be carried out (no such control, the form stopped answering or is
+// gone) throws UiDriverError, so a script that goes wrong fails instead of
+// hanging; the error names a message by its number in hex.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +25,14 @@ namespace ponderix::winsim {
 class UiDriverError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The window was destroyed before it processed a message: a form or message
+// box closed between being found and being asked, which an onlooker (rather
+// than a script that acts on it) takes as gone.
+class WindowGoneError : public UiDriverError {
+ public:
+  using UiDriverError::UiDriverError;
 };
 
 // How long one message may take to be processed before the call gives up.

@@ -321,8 +321,9 @@ const Test olderHosts("HostAdapter.OlderHostsGetThePredecessorMember", [](Check&
       const CallbackRegistration& registration = host.callbackRegistration();
       check.Equal(registration.member, registeredWith, what + ": registration member");
       const bool narrow = registeredWith == L"SetAddinCallbackInfo";
-      check.Equal(registration.moduleHandle,
-                  narrow ? int64_t{static_cast<int32_t>(handle)} : static_cast<int64_t>(handle),
+      // A 64-bit handle does not fit the older member: it gets none rather than a truncated one.
+      const int64_t narrowHandle = wide ? 0 : int64_t{static_cast<int32_t>(handle)};
+      check.Equal(registration.moduleHandle, narrow ? narrowHandle : static_cast<int64_t>(handle),
                   what + ": module handle");
       check.Equal(registration.handleType, VARTYPE(narrow ? VT_I4 : VT_I8), what + ": module handle type");
       check.True(registration.cookie == 7 && host.callbacks() == &target.dispatch,
@@ -376,6 +377,62 @@ const Test frameWindow("HostAdapter.FrameGivesItsWindowHandle", [](Check& check)
       const Ref<Application> app = Wrap(host);
       check.Equal(app->MainFrame()->WindowHandle(), std::uintptr_t{0x0004012A}, what);
       check.Equal(host.NameLookups().count(c.asked), size_t{1}, what + ": member");
+    }
+    CheckReleased(check, host, what);
+  }
+});
+
+// Part, assembly and opened documents of different classes, whose DISPIDs
+// for the same names differ: each object gets its own class's IDs, asked once
+// per class where the object describes its type, and of the object itself
+// where it does not.
+const Test perType("HostAdapter.MemberIdsArePerType", [](Check& check) {
+  for (const bool typeInfo : {true, false}) {
+    const std::string what = typeInfo ? "with type information" : "without type information";
+    FakeHostOptions options;
+    options.typeInfo = typeInfo;
+    options.distinctDocumentClasses = true;
+    FakeHost host(PumpScene(), options);
+    {
+      const Ref<Application> app = Wrap(host);
+      for (int round = 0; round < 2; ++round) {
+        const Ref<Document> assembly = app->GetActiveDocument();
+        const Ref<Document> housing =
+            assembly->SelectionManager()->SelectedObjectComponent(1)->ComponentDocument();
+        int32_t errors = 0;
+        int32_t warnings = 0;
+        const Ref<Document> washer =
+            app->OpenDocument(kWasher, kDocTypePart, kOpenSilent, "", errors, warnings);
+        struct Seen {
+          const Ref<Document>& document;
+          const char* path;
+          int32_t type;
+        };
+        for (const Seen& seen :
+             {Seen{assembly, kAssembly, kDocTypeAssembly}, Seen{housing, kHousing, kDocTypePart},
+              Seen{washer, kWasher, kDocTypePart}}) {
+          check.Equal(seen.document->GetPathName(), std::string(seen.path), what + ": path");
+          check.Equal(seen.document->GetType(), seen.type, what + ": type of " + seen.path);
+        }
+        std::vector<std::string> paths;
+        int32_t fetched = 0;
+        const Ref<DocumentEnumerator> documents = app->EnumerateDocuments();
+        while (const Ref<Document> doc = documents->Next(1, fetched)) paths.push_back(doc->GetPathName());
+        check.True(paths == std::vector<std::string>{kAssembly, kHousing, kRotor, kWasher, kDrawing},
+                   what + ": open documents");
+      }
+      const std::map<std::string, int> lookups = host.NameLookups();
+      // Objects asked for their path in the two rounds: the assembly active and enumerated; the
+      // housing from the selection, then housing, rotor and washer enumerated; the washer opened.
+      const std::map<std::string, int> objects = {
+          {"AssemblyDoc.GetPathName", 4}, {"PartDoc.GetPathName", 8}, {"OpenedDoc.GetPathName", 2}};
+      for (const auto& [name, count] : objects) {
+        const int asked = lookups.count(name) ? lookups.at(name) : 0;
+        check.Equal(asked, typeInfo ? 1 : count, what + ": lookups of " + name);
+      }
+      for (const auto& [name, count] : lookups) {
+        if (typeInfo) check.Equal(count, 1, what + ": lookups of " + name);
+      }
     }
     CheckReleased(check, host, what);
   }

@@ -258,6 +258,20 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
   check.Equal(error, std::string(), "driver");
 }
 
+// A window destroyed between being found and being asked is gone, not stuck,
+// and the driver names the message in hex.
+const Test kGone("UiDriver.AWindowDestroyedAfterBeingFoundIsGone", [](Check& check) {
+  const HWND window =
+      CreateWindowExW(0, L"STATIC", L"gone", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(window);
+  try {
+    Text(window);
+    check.True(false, "Text of a destroyed window answered");
+  } catch (const WindowGoneError& e) {
+    check.Equal(std::string(e.what()), std::string("window gone before message 0x000E"), "the error");
+  }
+});
+
 const Test kGeometry("Toolkit.FormsAndControlsHaveTheLayoutsSizes", [](Check& check) {
   CheckGeometry(
       check, frmPonderix::Layout(kMakerWebAddress), test::RuleTitle(false),
