@@ -116,6 +116,7 @@ struct FakeState {
   Ref<Application> simApplication;  // the application's own reference
   long references = 0;
   int objects = 0;
+  long enumeratorSteps = 0;
   std::map<std::string, int> lookups;
   ComPtr<IDispatch> callbacks;
   CallbackRegistration registration;
@@ -191,6 +192,12 @@ class FakeObject final : public IDispatch {
     Ref<Component> component;
     Ref<UserUnit> unit;
     Ref<Frame> frame;
+    // A document of the GetFirstDocument / GetNext chain: the enumerator that
+    // gave it, standing just after it, and its index among the scene's
+    // documents, so that its GetNext takes one step rather than a walk from
+    // the first document. Handed on to the next document by GetNext.
+    Ref<DocumentEnumerator> walk;
+    size_t walkAt = 0;
   };
 
   // A new object holding `held`; null when the simulated host gave nothing.
@@ -205,6 +212,17 @@ class FakeObject final : public IDispatch {
     if constexpr (std::is_same_v<T, UserUnit>) held.unit = std::move(object);
     if constexpr (std::is_same_v<T, Frame>) held.frame = std::move(object);
     return ComPtr<IDispatch>(new FakeObject(state, type, std::move(held), std::move(path)));
+  }
+
+  // A document of the chain, holding `walk` (see Held::walk).
+  static ComPtr<IDispatch> MakeInWalk(const std::shared_ptr<FakeState>& state, Ref<Document> document,
+                                      Ref<DocumentEnumerator> walk, size_t walkAt, std::string path) {
+    if (!document) return nullptr;
+    Held held;
+    held.document = std::move(document);
+    held.walk = std::move(walk);
+    held.walkAt = walkAt;
+    return ComPtr<IDispatch>(new FakeObject(state, FakeType::kDocument, std::move(held), std::move(path)));
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -373,14 +391,22 @@ class FakeObject final : public IDispatch {
 
   Application& app() const { return *state_->simApplication; }
 
-  // The simulated host's document `index` among the open ones, through its enumerator.
-  Ref<Document> OpenDocumentAt(size_t index) const {
-    const Ref<DocumentEnumerator> documents = app().EnumerateDocuments();
+  // The simulated host's document `index` among the open ones, through a new
+  // enumerator, as a document of the chain; null past the last one.
+  ComPtr<IDispatch> OpenDocumentAt(size_t index) const {
+    Ref<DocumentEnumerator> documents = app().EnumerateDocuments();
     documents->Reset();
     Ref<Document> document;
     int32_t fetched = 0;
     for (size_t i = 0; i <= index; ++i) document = documents->Next(1, fetched);
-    return document;
+    state_->enumeratorSteps += static_cast<long>(index) + 1;
+    const auto& scene = state_->sim.scene().documents;
+    size_t at = 0;
+    for (size_t open = 0; at < scene.size(); ++at) {
+      if (scene[at].open && open++ == index) break;
+    }
+    if (at == scene.size()) return nullptr;
+    return MakeInWalk(state_, std::move(document), std::move(documents), at, scene[at].path);
   }
 
   void Run(std::wstring_view name, bool put, const DISPPARAMS& p, VARIANT& r) {
@@ -445,9 +471,7 @@ class FakeObject final : public IDispatch {
       const auto dependencies = app().ListDependencies(Text(p, 0), Bool(p, 1), Bool(p, 2), Bool(p, 3));
       if (dependencies) SetTextList(r, *dependencies);
     } else if (name == L"GetFirstDocument") {
-      const std::vector<std::string> open = state_->OpenPaths();
-      Ref<Document> first = OpenDocumentAt(0);
-      SetObject(r, FakeType::kDocument, std::move(first), open.empty() ? std::string() : open.front());
+      SetObject(r, OpenDocumentAt(0));
     } else if (name == L"SetAddinCallbackInfo2" || name == L"SetAddinCallbackInfo") {
       const bool wide = name == L"SetAddinCallbackInfo2";
       Expect(p, 0, wide ? VT_I8 : VT_I4);
@@ -493,15 +517,37 @@ class FakeObject final : public IDispatch {
         SetBool(r, document.Visible());
       }
     } else if (name == L"GetNext") {
+      if (ComPtr<IDispatch> next; NextInWalk(next)) {
+        SetObject(r, std::move(next));
+        return;
+      }
       const std::vector<std::string> open = state_->OpenPaths();
       const auto self = std::find(open.begin(), open.end(), path_);
       if (self == open.end() || self + 1 == open.end()) {
         SetObject(r, nullptr);
         return;
       }
-      const auto next = static_cast<size_t>(self - open.begin()) + 1;
-      SetObject(r, FakeType::kDocument, OpenDocumentAt(next), open[next]);
+      SetObject(r, OpenDocumentAt(static_cast<size_t>(self - open.begin()) + 1));
     }
+  }
+
+  // GetNext from the enumerator this document holds, when it still stands
+  // where it was; false when the chain must be walked again from the first.
+  bool NextInWalk(ComPtr<IDispatch>& next) {
+    if (!held_.walk) return false;
+    Ref<DocumentEnumerator> walk = std::move(held_.walk);
+    const auto& scene = state_->sim.scene().documents;
+    size_t at = held_.walkAt;
+    if (at >= scene.size() || !scene[at].open || scene[at].path != path_) return false;
+    do {
+      ++at;
+    } while (at < scene.size() && !scene[at].open);
+    if (at == scene.size()) return true;  // the last one: no next
+    int32_t fetched = 0;
+    Ref<Document> document = walk->Next(1, fetched);
+    ++state_->enumeratorSteps;
+    next = MakeInWalk(state_, std::move(document), std::move(walk), at, scene[at].path);
+    return true;
   }
 
   void SetTextList(VARIANT& r, const std::vector<std::string>& items) const {
@@ -578,6 +624,7 @@ FakeHostOptions& FakeHost::options() { return state_->options; }
 long FakeHost::AddinReferences() const { return state_->references - hostReferences_; }
 int FakeHost::LiveObjects() const { return state_->objects; }
 int FakeHost::SimReferences() const { return state_->sim.HeldReferences() - 1; }
+long FakeHost::EnumeratorSteps() const { return state_->enumeratorSteps; }
 
 std::map<std::string, int> FakeHost::NameLookups() const { return state_->lookups; }
 

@@ -78,6 +78,9 @@ class FakeHost {
   // References of the simulated host held through automation objects, beyond
   // the application's own.
   int SimReferences() const;
+  // Documents the stand-in asked of the simulated host's enumerators, for
+  // GetFirstDocument and GetNext.
+  long EnumeratorSteps() const;
   // GetIDsOfNames calls by "Type.Member" (for example "Document.GetPathName").
   std::map<std::string, int> NameLookups() const;
 
