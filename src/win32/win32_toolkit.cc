@@ -176,6 +176,13 @@ class Win32Control final : public CheckListControl,
   HWND dropList = nullptr;  // a drop-down's list window
   int knownIndex = -1;      // a drop-down's selection as last reported
   bool settingTicks = false;
+  // A check list's ticks, kept in step with the list's own by its
+  // notifications: under Wine every message to a list costs a server round
+  // trip, and the add-in reads and sets ticks row by row over tens of
+  // thousands of rows.
+  void TickChanged(int row, bool ticked) {
+    if (row >= 0 && row < static_cast<int>(ticks_.size())) ticks_[static_cast<size_t>(row)] = ticked;
+  }
 
   // Control
   void SetFocus() override;
@@ -215,6 +222,8 @@ class Win32Control final : public CheckListControl,
   int index_;
   HWND window_;  // owned by the form's window, destroyed with it
   Colour back_;
+  std::vector<std::string> rows_;  // a check list's rows, as given
+  std::vector<bool> ticks_;        // and their ticks, as the list shows them
 };
 
 class Win32Form final : public Form {
@@ -375,6 +384,8 @@ void Win32Control::Clear() {
     FitDropList();
   } else {
     SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
+    rows_.clear();
+    ticks_.clear();
     FitCheckListColumn();
   }
 }
@@ -383,12 +394,16 @@ void Win32Control::SetRows(const std::vector<std::string>& rows) {
   settingTicks = true;
   SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
   SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
+  rows_ = rows;
+  ticks_.assign(rows.size(), false);
   for (size_t i = 0; i < rows.size(); ++i) {
     std::wstring text = Widen(rows[i]);
     LVITEMW item{};
-    item.mask = LVIF_TEXT;
+    item.mask = LVIF_TEXT | LVIF_STATE;
     item.iItem = static_cast<int>(i);
     item.pszText = text.data();
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(1);  // an empty box
     SendMessageW(window_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
@@ -397,42 +412,20 @@ void Win32Control::SetRows(const std::vector<std::string>& rows) {
   form_.Repaint(window_);
 }
 
-std::vector<std::string> Win32Control::Rows() {
-  std::vector<std::string> rows;
-  const int count = RowCount();
-  for (int i = 0; i < count; ++i) {
-    std::wstring text(1024, L'\0');
-    for (;;) {
-      LVITEMW item{};
-      item.iSubItem = 0;
-      item.pszText = text.data();
-      item.cchTextMax = static_cast<int>(text.size());
-      const auto length = static_cast<size_t>(
-          SendMessageW(window_, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item)));
-      if (length + 1 < text.size()) {
-        text.resize(length);
-        break;
-      }
-      text.assign(text.size() * 2, L'\0');  // maybe truncated: ask again with more room
-    }
-    rows.push_back(Narrow(text));
-  }
-  return rows;
-}
+std::vector<std::string> Win32Control::Rows() { return rows_; }
 
-int Win32Control::RowCount() { return static_cast<int>(SendMessageW(window_, LVM_GETITEMCOUNT, 0, 0)); }
+int Win32Control::RowCount() { return static_cast<int>(rows_.size()); }
 
 bool Win32Control::Ticked(int row) {
   if (row < 0 || row >= RowCount())
     throw std::out_of_range("row " + std::to_string(row) + " of " + layout_.name);
-  const auto state = static_cast<UINT>(
-      SendMessageW(window_, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
-  return (state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+  return ticks_[static_cast<size_t>(row)];
 }
 
 void Win32Control::SetTicked(int row, bool ticked) {
   if (row < 0 || row >= RowCount())
     throw std::out_of_range("row " + std::to_string(row) + " of " + layout_.name);
+  if (ticks_[static_cast<size_t>(row)] == ticked) return;
   LVITEMW item{};
   item.stateMask = LVIS_STATEIMAGEMASK;
   item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
@@ -992,13 +985,15 @@ void Win32Form::Command(int id, int code, HWND window) {
 void Win32Form::Notify(const NMHDR& header) {
   if (header.code != LVN_ITEMCHANGED) return;
   Win32Control* control = ById(static_cast<int>(header.idFrom));
-  if (!control || control->layout().kind != ControlKind::kCheckList || control->settingTicks) return;
+  if (!control || control->layout().kind != ControlKind::kCheckList) return;
   const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
   if (!(change.uChanged & LVIF_STATE)) return;
   const UINT before = change.uOldState & LVIS_STATEIMAGEMASK;
   const UINT after = change.uNewState & LVIS_STATEIMAGEMASK;
-  // A tick the user gave or took; a row getting its first box is no change.
+  // A tick given or taken; a row getting its first box is no change.
   if (before == after || before == 0 || after == 0) return;
+  control->TickChanged(change.iItem, after == INDEXTOSTATEIMAGEMASK(2));
+  if (control->settingTicks) return;
   const std::string& name = control->layout().name;
   Guarded([&] { events_.Change(name); });
 }

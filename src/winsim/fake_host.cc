@@ -142,6 +142,7 @@ struct FakeState {
   Ref<Application> simApplication;  // the application's own reference
   long references = 0;
   int objects = 0;
+  long enumeratorSteps = 0;
   std::map<std::string, int> lookups;
   ComPtr<IDispatch> callbacks;
   CallbackRegistration registration;
@@ -487,6 +488,7 @@ class FakeObject final : public IDispatch {
   std::optional<std::string> NextOpenPath(size_t from) const {
     const std::vector<sim::SimDocument>& documents = state_->sim.scene().documents;
     for (size_t i = from; i < documents.size(); ++i) {
+      ++state_->enumeratorSteps;
       if (documents[i].open) return documents[i].path;
     }
     return std::nullopt;
@@ -700,6 +702,7 @@ FakeHostOptions& FakeHost::options() { return state_->options; }
 long FakeHost::AddinReferences() const { return state_->references - hostReferences_; }
 int FakeHost::LiveObjects() const { return state_->objects; }
 int FakeHost::SimReferences() const { return state_->sim.HeldReferences() - 1; }
+long FakeHost::EnumeratorSteps() const { return state_->enumeratorSteps; }
 
 std::map<std::string, int> FakeHost::NameLookups() const { return state_->lookups; }
 

@@ -86,6 +86,9 @@ class FakeHost {
   // References of the simulated host held through automation objects, beyond
   // the application's own.
   int SimReferences() const;
+  // Documents of the scene the stand-in looked at to find the next open one,
+  // for GetFirstDocument and GetNext.
+  long EnumeratorSteps() const;
   // GetIDsOfNames calls by "Class.Member" (for example "Document.GetPathName";
   // with distinct document classes "PartDoc", "AssemblyDoc", "OpenedDoc").
   std::map<std::string, int> NameLookups() const;

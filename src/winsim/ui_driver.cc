@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -137,18 +138,24 @@ using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser
 struct DriverRun {
   std::function<void()> drive;
   std::string error;
+  std::atomic<bool> showEnded = false;
 };
 
 DWORD WINAPI DriverThread(void* parameter) {
   auto& run = *static_cast<DriverRun*>(parameter);
   try {
     run.drive();
+    return 0;
   } catch (const std::exception& e) {
     run.error = e.what();
-    CloseEverything();
   } catch (...) {
     run.error = "unknown exception in the driver";
+  }
+  // What the show brings up later (it may still be busy before its first
+  // window) is closed too: nobody is left to drive it.
+  while (!run.showEnded) {
     CloseEverything();
+    Sleep(kPollMs);
   }
   return 0;
 }
@@ -165,6 +172,7 @@ std::string ShowAndDrive(const std::function<void()>& show, std::function<void()
   } catch (...) {
     failure = std::current_exception();
   }
+  run.showEnded = true;
   // Every wait of the driver has its own timeout, so this one is a last resort.
   if (WaitForSingleObject(thread.get(), 60000) != WAIT_OBJECT_0) {
     CloseEverything();

@@ -41,7 +41,8 @@ inline constexpr int kUiMessageTimeoutMs = 5000;
 // Runs `show` (a modal show, a message box) on this thread while `drive`
 // acts on it from a second thread. Returns what went wrong on the driver's
 // side ("" when nothing did); a driver that fails closes every form and
-// message box (CloseEverything), so `show` comes back. An exception from
+// message box (CloseEverything), and those shown later, until `show` comes
+// back. An exception from
 // `show` reaches the caller once the driver has ended.
 std::string ShowAndDrive(const std::function<void()>& show, std::function<void()> drive);
 

@@ -199,6 +199,29 @@ const Test dependencies("HostAdapter.DependencyListsInEveryShape", [](Check& che
   }
 });
 
+// A large assembly's open documents, as the add-in walks them: each document's
+// GetNext looks on from that document, not from the first one.
+const Test longWalk("HostAdapter.OpenDocumentsOfALargeAssemblyWalkedOnce", [](Check& check) {
+  sim::Scene scene;
+  std::vector<std::string> open;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string path = "C:\\Werkstatt\\Teil " + std::to_string(i) + ".sldprt";
+    scene.documents.push_back(Doc(path, kDocTypePart, i % 3 != 1, 7800));
+    if (i % 3 != 1) open.push_back(path);
+  }
+  FakeHost host(std::move(scene));
+  {
+    const Ref<DocumentEnumerator> documents = Wrap(host)->EnumerateDocuments();
+    std::vector<std::string> paths;
+    int32_t fetched = 0;
+    while (const Ref<Document> doc = documents->Next(1, fetched)) paths.push_back(doc->GetPathName());
+    check.True(paths == open, "the open documents in order");
+    // Each document of the scene looked at once over the whole walk.
+    check.Equal(host.EnumeratorSteps(), 3000L, "documents looked at by the walk");
+  }
+  CheckReleased(check, host, "after the walk");
+});
+
 const Test failures("HostAdapter.FailuresCarryTheMemberAndTheHostsText", [](Check& check) {
   struct Case {
     const char* injected;   // the simulated host's operation made to fail

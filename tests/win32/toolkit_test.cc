@@ -461,5 +461,33 @@ const Test kMessageBox("Toolkit.MessageBoxClockAndLocale", [](Check& check) {
   check.True(separator == "." || separator == ",", "decimal separator " + separator);
 });
 
+void CALLBACK QuitNow(HWND /*unused*/, UINT /*unused*/, UINT_PTR /*unused*/, DWORD /*unused*/) {
+  PostQuitMessage(0);
+}
+
+// A driver that fails before the form comes up (the add-in still busy
+// preparing it) closes it when it does, so the show ends rather than waits
+// for a driver that is gone; a WM_QUIT after 10 s is the last resort.
+const Test kDriverGone("Toolkit.AFailedDriverClosesWhatIsShownAfterwards", [](Check& check) {
+  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+  const FormLayout layout = frmPonderix::Layout(kMakerWebAddress);
+  test::EventLog events;
+  const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+  events.form = form.get();
+  ShowEnd end = ShowEnd::kQuit;
+  const UINT_PTR lastResort = SetTimer(nullptr, 0, kWaitMs, &QuitNow);
+  const std::string error = ShowAndDrive(
+      [&] {
+        Sleep(300);
+        end = form->ShowModal();
+      },
+      [] { throw UiDriverError("the driver failed"); });
+  KillTimer(nullptr, lastResort);
+  MSG quit{};
+  PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  check.Equal(error, std::string("the driver failed"), "driver");
+  check.True(end == ShowEnd::kHidden, "the form shown after the failure was closed");
+});
+
 }  // namespace
 }  // namespace ponderix::wintest
