@@ -201,20 +201,19 @@ class DispatchBridgeTarget final : public CallbackTarget {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-// The type information of one class: only its TYPEATTR, whose GUID names the
-// class, which is all a caller needs to tell classes apart. Its references are
-// counted with the objects'.
-class FakeTypeInfo final : public ITypeInfo {
+// IUnknown of a stand-in object with one interface, `Interface` with the
+// identity `kIid`. Its references count among the host's too, so that one the
+// add-in keeps shows in the host's count.
+template <class Interface, const IID& kIid>
+class Counted : public Interface {
  public:
-  FakeTypeInfo(std::shared_ptr<FakeState> state, const GUID& guid) : state_(std::move(state)), guid_(guid) {}
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_ITypeInfo) {
+    if (riid != IID_IUnknown && riid != kIid) {
       *out = nullptr;
       return E_NOINTERFACE;
     }
-    *out = static_cast<ITypeInfo*>(this);
+    *out = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
@@ -228,6 +227,26 @@ class FakeTypeInfo final : public ITypeInfo {
     if (left == 0) delete this;
     return left;
   }
+
+ protected:
+  explicit Counted(std::shared_ptr<FakeState> state) : state_(std::move(state)) {}
+  virtual ~Counted() = default;
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
+
+  std::shared_ptr<FakeState> state_;
+
+ private:
+  ULONG references_ = 0;
+};
+
+// The type information of one class: only its TYPEATTR, whose GUID names the
+// class, which is all a caller needs to tell classes apart. Its references are
+// counted with the objects'.
+class FakeTypeInfo final : public Counted<ITypeInfo, IID_ITypeInfo> {
+ public:
+  FakeTypeInfo(std::shared_ptr<FakeState> state, const GUID& guid) : Counted(std::move(state)), guid_(guid) {}
+
   HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attributes) override {
     if (!attributes) return E_INVALIDARG;
     *attributes = new (std::nothrow) TYPEATTR{};
@@ -267,12 +286,10 @@ class FakeTypeInfo final : public ITypeInfo {
   void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
 
  private:
-  std::shared_ptr<FakeState> state_;
   GUID guid_;
-  ULONG references_ = 0;
 };
 
-class FakeObject final : public IDispatch {
+class FakeObject final : public Counted<IDispatch, IID_IDispatch> {
  public:
   struct Held {
     Ref<Document> document;
@@ -306,26 +323,6 @@ class FakeObject final : public IDispatch {
     return ComPtr<IDispatch>(new FakeObject(state, type, documentClass, std::move(held), std::move(path)));
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    ++state_->references;
-    return ++references_;
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    --state_->references;
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = state_->options.typeInfo ? 1 : 0;
@@ -400,14 +397,14 @@ class FakeObject final : public IDispatch {
 
  private:
   FakeObject(std::shared_ptr<FakeState> state, FakeType type, int documentClass, Held held, std::string path)
-      : state_(std::move(state)),
+      : Counted(std::move(state)),
         type_(type),
         class_(documentClass),
         held_(std::move(held)),
         path_(std::move(path)) {
     ++state_->objects;
   }
-  ~FakeObject() { --state_->objects; }
+  ~FakeObject() override { --state_->objects; }
 
   void RaiseException(const HostError& e, EXCEPINFO* exception) const {
     if (!exception) return;
@@ -646,12 +643,10 @@ class FakeObject final : public IDispatch {
     V_ARRAY(&r) = array.release();
   }
 
-  std::shared_ptr<FakeState> state_;
   FakeType type_;
   int class_;
   Held held_;
   std::string path_;
-  ULONG references_ = 0;
 };
 #pragma GCC diagnostic pop
 
