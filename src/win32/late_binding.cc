@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <map>
 
 #include "addin/host.h"
 #include "win32/com_error.h"
@@ -45,6 +46,13 @@ std::optional<DISPID> AskId(IDispatch* object, const HostMember& member) {
   return id;
 }
 
+// The member's ID from `ids`, asked of `object` and kept there the first time.
+std::optional<DISPID> Remembered(std::map<std::wstring_view, std::optional<DISPID>>& ids, IDispatch* object,
+                                 const HostMember& member) {
+  if (const auto it = ids.find(member.name); it != ids.end()) return it->second;
+  return ids.emplace(member.name, AskId(object, member)).first->second;
+}
+
 }  // namespace
 
 std::optional<GUID> DispatchType(IDispatch* object) {
@@ -61,20 +69,13 @@ std::optional<GUID> DispatchType(IDispatch* object) {
 }
 
 std::optional<DISPID> DispidCache::Lookup(IDispatch* object, const GUID& type, const HostMember& member) {
-  auto& ids = ids_[type];
-  if (const auto it = ids.find(member.name); it != ids.end()) return it->second;
-  const std::optional<DISPID> id = AskId(object, member);
-  ids.emplace(member.name, id);
-  return id;
+  return Remembered(ids_[type], object, member);
 }
 
 std::optional<DISPID> MemberIds::Lookup(IDispatch* object, const HostMember& member) {
   if (!type_) type_ = DispatchType(object);
   if (*type_) return shared_->Lookup(object, **type_, member);
-  if (const auto it = own_.find(member.name); it != own_.end()) return it->second;
-  const std::optional<DISPID> id = AskId(object, member);
-  own_.emplace(member.name, id);
-  return id;
+  return Remembered(own_, object, member);
 }
 
 DISPID MemberIds::Find(IDispatch* object, const HostMember& member) {
