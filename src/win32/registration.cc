@@ -31,6 +31,9 @@ constexpr wchar_t kHostRoot[] = L"Software\\SolidWorks";
 struct Value {
   std::wstring name;  // "" is the key's default value
   std::variant<std::wstring, DWORD> data;
+  // Written only where the value is absent: a start-up choice that the host,
+  // an administrator or the setup program made stays through a re-registration.
+  bool keepExisting = false;
 };
 
 struct Key {
@@ -49,9 +52,32 @@ std::wstring Clsid() { return GuidText(CLSID_SWConnection); }
 std::wstring TypeLibKey() { return ClassesPath(L"TypeLib\\" + GuidText(LIBID_Ponderix)); }
 std::wstring TypeLibVersionKey() { return TypeLibKey() + L"\\" + kTypeLibVersion; }
 
+std::optional<UniqueHkey> OpenForReading(HKEY hive, const std::wstring& path) {
+  UniqueHkey key;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, OutPtr(key)) != ERROR_SUCCESS) return std::nullopt;
+  return key;
+}
+
+// The start-up default of the add-in list entry (1: load at start-up), 0 where
+// there is none or it is no number.
+DWORD StartupDefault(HKEY hive, const std::wstring& path) {
+  const std::optional<UniqueHkey> key = OpenForReading(hive, path);
+  DWORD number = 0;
+  DWORD type = 0;
+  DWORD bytes = sizeof number;
+  if (!key ||
+      RegQueryValueExW(key->get(), L"", nullptr, &type, reinterpret_cast<BYTE*>(&number), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD) {
+    return 0;
+  }
+  return number;
+}
+
 std::vector<Key> KeysToWrite(RegistrationScope scope, const std::wstring& modulePath) {
   const HKEY hive = ScopeHive(scope);
   const std::wstring clsid = Clsid();
+  const std::wstring addInKey = std::wstring(kHostAddIns) + L"\\" + clsid;
   const std::wstring libid = GuidText(LIBID_Ponderix);
   const std::wstring iid = GuidText(IID__SWConnection);
   const std::wstring classKey = ClassesPath(L"CLSID\\" + clsid);
@@ -72,14 +98,23 @@ std::vector<Key> KeysToWrite(RegistrationScope scope, const std::wstring& module
       {hive, interfaceKey, {{L"", kInterfaceName}}},
       {hive, interfaceKey + L"\\ProxyStubClsid32", {{L"", kAutomationProxyStub}}},
       {hive, interfaceKey + L"\\TypeLib", {{L"", libid}, {L"Version", kTypeLibVersion}}},
-      {hive,
-       std::wstring(kHostAddIns) + L"\\" + clsid,
-       {{L"", DWORD{0}}, {L"Title", kHostTitle}, {L"Description", hostDescription}}},
-      {HKEY_CURRENT_USER, std::wstring(kHostStartup) + L"\\" + clsid, {{L"", DWORD{0}}}},
+      // Off at start-up unless someone chose otherwise (the setup program
+      // writes its choice here before it registers).
+      {hive, addInKey, {{L"", DWORD{0}, true}, {L"Title", kHostTitle}, {L"Description", hostDescription}}},
+      // The user's own start-up choice, which the host keeps here; where the
+      // user has made none yet, it starts as the list entry's default, so that
+      // the registering user gets what everyone else gets from that default.
+      {HKEY_CURRENT_USER,
+       std::wstring(kHostStartup) + L"\\" + clsid,
+       {{L"", StartupDefault(hive, addInKey), true}}},
   };
 }
 
 void WriteValue(HKEY key, const Value& value) {
+  if (value.keepExisting &&
+      RegQueryValueExW(key, value.name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    return;
+  }
   LONG status;
   if (const auto* text = std::get_if<std::wstring>(&value.data)) {
     const DWORD bytes = static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t));
@@ -96,7 +131,7 @@ void WriteValue(HKEY key, const Value& value) {
 void WriteKey(const Key& entry) {
   UniqueHkey key;
   ThrowIfWin32Error(RegCreateKeyExW(entry.hive, entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_SET_VALUE, nullptr, OutPtr(key), nullptr),
+                                    KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, OutPtr(key), nullptr),
                     "creating registry key " + Narrow(entry.path));
   for (const Value& value : entry.values) WriteValue(key.get(), value);
 }
@@ -110,12 +145,6 @@ void CheckWritable(RegistrationScope scope) {
       RegCreateKeyExW(ScopeHive(scope), L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, OutPtr(classes), nullptr),
       "opening the registry's classes for writing");
-}
-
-std::optional<UniqueHkey> OpenForReading(HKEY hive, const std::wstring& path) {
-  UniqueHkey key;
-  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, OutPtr(key)) != ERROR_SUCCESS) return std::nullopt;
-  return key;
 }
 
 // True when the key exists and holds neither values nor subkeys.

@@ -4,8 +4,11 @@
 // Machine scope writes the classes under HKLM\Software\Classes and lists the
 // add-in under HKLM\SOFTWARE\SolidWorks\AddIns; user scope writes them under
 // HKCU\Software\Classes and HKCU\Software\SolidWorks\AddIns. Both add the
-// start-up entry HKCU\Software\SolidWorks\AddInsStartup. Unregistering
-// removes exactly these keys, and host folders that are left empty by it.
+// start-up entry HKCU\Software\SolidWorks\AddInsStartup of the user who
+// registers. The two start-up values (the list entry's default and the
+// user's own) are written only where absent, so a re-registration, as in an
+// upgrade, keeps the choices made since. Unregistering removes exactly these
+// keys, and host folders that are left empty by it.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -182,6 +183,34 @@ const Test roundTrip("Registration.RoundTripRestoresTheRegistry", [](Check& chec
          Left::kBefore},
         {"DllInstall(TRUE, NULL)", [] { return Dll().Install(true, nullptr); }, S_OK, Left::kMachine},
         {"DllInstall(FALSE, NULL)", [] { return Dll().Install(false, nullptr); }, S_OK, Left::kBefore}});
+  Clean();
+});
+
+// The start-up choices made before a registration (by the host for its user,
+// by the setup program or an administrator for the machine) outlive it; a
+// user without one starts from the machine's; unregistering removes both.
+const Test startupChoices("Registration.KeepsTheStartUpChoices", [](Check& check) {
+  const std::wstring machine = L"Software\\SolidWorks\\AddIns\\" + kClsid;
+  const std::wstring user = L"Software\\SolidWorks\\AddInsStartup\\" + kClsid;
+  struct Row {
+    std::optional<DWORD> machineBefore, userBefore;
+    DWORD machineAfter, userAfter;
+  };
+  for (const Row& row : std::vector<Row>{{1, std::nullopt, 1, 1}, {std::nullopt, 1, 0, 1}, {1, 0, 1, 0}}) {
+    Clean();
+    const std::string before = Snapshot();
+    if (row.machineBefore) WriteDword(HKEY_LOCAL_MACHINE, machine, L"", *row.machineBefore);
+    if (row.userBefore) WriteDword(HKEY_CURRENT_USER, user, L"", *row.userBefore);
+    const std::string label =
+        "machine " + (row.machineBefore ? std::to_string(*row.machineBefore) : "absent") + ", user " +
+        (row.userBefore ? std::to_string(*row.userBefore) : "absent") + ": ";
+    check.Hr(Dll().RegisterServer(), S_OK, label + "DllRegisterServer");
+    check.Equal(ReadDword(HKEY_LOCAL_MACHINE, machine, L"").value_or(99), row.machineAfter,
+                label + "machine");
+    check.Equal(ReadDword(HKEY_CURRENT_USER, user, L"").value_or(99), row.userAfter, label + "user");
+    check.Hr(Dll().UnregisterServer(), S_OK, label + "DllUnregisterServer");
+    check.Equal(Snapshot(), before, label + "the registry after unregistering");
+  }
   Clean();
 });
 
