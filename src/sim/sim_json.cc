@@ -6,9 +6,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -20,6 +20,9 @@
 #endif
 
 #include <nlohmann/json.hpp>
+#ifdef PONDERIX_SIMDJSON
+#include <simdjson.h>
+#endif
 
 #include "sim/path_index.h"
 
@@ -91,49 +94,19 @@ class CountingIterator {
   LineCount* count_ = nullptr;
 };
 
-// The bytes of `word` that do not stand for themselves in a JSON string, each
-// marked by its high bit: those below 0x20 or above 0x7E, the quote and the
-// backslash. Borrows and carries run only towards higher bytes, so the lowest
-// mark is always right (the ones above it need not be).
-uint64_t Specials(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  constexpr uint64_t kHigh = 0x8080808080808080;
-  const auto zeros = [](uint64_t x) { return (x - kOnes) & ~x; };
-  const uint64_t controls = (word - kOnes * 0x20) & ~word;
-  const uint64_t high = word | (word + kOnes);  // 0x7F and up
-  return (controls | high | zeros(word ^ (kOnes * '"')) | zeros(word ^ (kOnes * '\\'))) & kHigh;
-}
-
-// How many bytes at the start of `text` stand for themselves in a JSON
-// string: printable ASCII other than the quote and the backslash. Eight bytes
-// a step, as a scene's and a result's paths run long.
-inline size_t PlainLength(std::string_view text) {
-  static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + at, 8);
-    if (const uint64_t marks = Specials(word)) return at + static_cast<size_t>(std::countr_zero(marks)) / 8;
-  }
-  for (; at < text.size(); ++at) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') break;
-  }
-  return at;
-}
-
-// The document as read: a flat tree of values, each with its line, whose
-// strings stand in the text itself where they can, else in one buffer. A
-// scene of a million values so costs a handful of allocations, and no value
-// needs a name until it is found at fault.
+// The document as the JSON library reads it, for the scenes that simdjson
+// does not take as they stand (see ParseScene): a flat tree of values, each
+// with the line it stands on, whose strings lie in one buffer. A scene of a
+// million values so costs a handful of allocations, and no value needs a
+// name until it is found at fault.
 struct Value {
   enum class Type : uint8_t { kNull, kBoolean, kInteger, kUnsigned, kFloat, kString, kArray, kObject };
   Type type = Type::kNull;
   bool boolean = false;
   int line = 1;
   uint32_t size = 0;  // a string's bytes; the values of an array or an object
-  // A number (int64_t, uint64_t or double, by type); where a string stands
-  // (LinedBuilder::Text); an array's or object's first member.
+  // A number (int64_t, uint64_t or double, by type); where a string starts in
+  // the builder's buffer; an array's or object's first member.
   uint64_t bits = 0;
 };
 
@@ -145,10 +118,10 @@ struct Member {
 };
 
 // Asks the kernel to back the whole 2 MiB pages inside [at, at + bytes) with
-// huge pages: a large scene's tree and arrays, written once from end to end,
-// then cost one page fault in 512 (a fault is several microseconds on a
-// virtual machine). A hint only; refused, or on another system, nothing
-// changes.
+// huge pages: a large scene's documents and dependency lists, written once
+// from end to end, then cost one page fault in 512 (a fault is several
+// microseconds on a virtual machine). A hint only; refused, or on another
+// system, nothing changes.
 void AdviseHugePages(void* at, size_t bytes) {
 #ifdef __linux__
   constexpr size_t kHuge = size_t{2} << 20U;
@@ -165,15 +138,7 @@ void AdviseHugePages(void* at, size_t bytes) {
 // Builds the document, giving every value the line it stands on.
 class LinedBuilder : public nlohmann::json_sax<json> {
  public:
-  LinedBuilder(LineCount& count, std::string_view text) : count_(count), text_(text) {
-    // Room for a scene as people write it; untouched room costs no memory.
-    values_.reserve(text.size() / 24);
-    members_.reserve(text.size() / 24);
-    strings_.reserve(text.size());
-    AdviseHugePages(values_.data(), values_.capacity() * sizeof(Value));
-    AdviseHugePages(members_.data(), members_.capacity() * sizeof(Member));
-    AdviseHugePages(strings_.data(), strings_.capacity());  // every path with a backslash lands here
-  }
+  explicit LinedBuilder(LineCount& count) : count_(count) {}
 
   bool null() override { return Add(Value{}); }
   bool boolean(bool value) override {
@@ -238,8 +203,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   const Value& at(uint32_t index) const { return values_[index]; }
   const std::vector<Member>& members() const { return members_; }
   std::string_view Text(uint64_t at, uint32_t size) const {
-    return (at & kInText) != 0 ? text_.substr(at & ~kInText, size)
-                               : std::string_view(strings_).substr(at, size);
+    return std::string_view(strings_).substr(at, size);
   }
   std::string_view Text(const Value& v) const { return Text(v.bits, v.size); }
 
@@ -258,13 +222,7 @@ class LinedBuilder : public nlohmann::json_sax<json> {
     return true;
   }
 
-  // Where the string just read stands: in the text when it is written there
-  // as it reads (no escapes), else copied into the buffer, which never holds
-  // more than the text.
   uint64_t Store(std::string_view value) {
-    const size_t end = static_cast<size_t>(count_.next - text_.data()) - 1;  // its closing quote
-    if (end >= value.size() && text_.substr(end - value.size(), value.size()) == value)
-      return (end - value.size()) | kInText;
     const size_t first = strings_.size();
     strings_.append(value);
     return first;
@@ -315,10 +273,8 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   }
 
   static constexpr size_t kMaxDepth = 100;
-  static constexpr uint64_t kInText = uint64_t{1} << 63;
 
   LineCount& count_;
-  std::string_view text_;
   std::vector<Value> values_;
   std::vector<Member> members_;
   std::string strings_;
@@ -329,178 +285,6 @@ class LinedBuilder : public nlohmann::json_sax<json> {
   uint64_t key_ = 0;
   uint32_t keySize_ = 0;
   std::string error_;
-};
-
-// Reads plain JSON, as scenes are mostly written, several times faster than
-// the library: strings of printable ASCII without escapes, numbers of up to
-// 18 digits. It makes the builder the library's calls, each with the text read
-// as far as the library has read it where that matters (a value's line, a
-// string's place), and gives up at anything else, which the library then
-// reads from the start and words any error of.
-class PlainReader {
- public:
-  PlainReader(LineCount& count, LinedBuilder& doc, std::string_view text)
-      : count_(count), doc_(doc), p_(text.data()), end_(text.data() + text.size()) {}
-
-  bool Read() {
-    if (!ReadValue()) return false;
-    SkipBlanks();
-    return p_ == end_;
-  }
-
- private:
-  void SkipBlanks() {
-    while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
-  }
-  bool At(char c) {
-    SkipBlanks();
-    return p_ != end_ && *p_ == c;
-  }
-  // Steps over `c` and marks the text read up to there.
-  void Take() { count_.next = ++p_; }
-
-  bool ReadValue() {
-    SkipBlanks();
-    if (p_ == end_) return false;
-    switch (*p_) {
-      case '{':
-        return Object();
-      case '[':
-        return Array();
-      case '"':
-        return String() && doc_.string(buffer_);
-      case 't':
-        return Word("true") && doc_.boolean(true);
-      case 'f':
-        return Word("false") && doc_.boolean(false);
-      case 'n':
-        return Word("null") && doc_.null();
-      default:
-        return Number();
-    }
-  }
-
-  bool Object() {
-    Take();
-    if (!doc_.start_object(static_cast<std::size_t>(-1))) return false;
-    if (At('}')) {
-      Take();
-      return doc_.end_object();
-    }
-    for (;;) {
-      if (!At('"') || !String() || !doc_.key(buffer_) || !At(':')) return false;
-      Take();
-      if (!ReadValue()) return false;
-      if (At(',')) {
-        Take();
-      } else if (At('}')) {
-        Take();
-        return doc_.end_object();
-      } else {
-        return false;
-      }
-    }
-  }
-
-  bool Array() {
-    Take();
-    if (!doc_.start_array(static_cast<std::size_t>(-1))) return false;
-    if (At(']')) {
-      Take();
-      return doc_.end_array();
-    }
-    for (;;) {
-      if (!ReadValue()) return false;
-      if (At(',')) {
-        Take();
-      } else if (At(']')) {
-        Take();
-        return doc_.end_array();
-      } else {
-        return false;
-      }
-    }
-  }
-
-  // A string at `p_`, into `buffer_`.
-  bool String() {
-    buffer_.clear();
-    const char* at = p_ + 1;
-    for (;;) {
-      const char* from = at;
-      at += PlainLength(std::string_view(at, static_cast<size_t>(end_ - at)));
-      buffer_.append(from, static_cast<size_t>(at - from));
-      if (at == end_) return false;
-      if (*at == '"') break;
-      if (*at != '\\') return false;  // not printable ASCII
-      // One of the escapes of one character; \u is the library's to decode.
-      if (++at == end_) return false;
-      const char* escape = std::strchr(kEscapes, *at);
-      if (*at == '\0' || escape == nullptr) return false;
-      buffer_.push_back(kEscaped[escape - kEscapes]);
-      ++at;
-    }
-    p_ = at;
-    Take();
-    return true;
-  }
-
-  bool Word(std::string_view word) {
-    if (static_cast<size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word)
-      return false;
-    p_ += word.size();
-    count_.next = p_;
-    return true;
-  }
-
-  bool Number() {
-    const char* from = p_;
-    const char* at = p_;
-    const bool negative = at != end_ && *at == '-';
-    if (negative) ++at;
-    const char* digits = at;
-    while (at != end_ && *at >= '0' && *at <= '9') ++at;
-    const auto count = at - digits;
-    if (count == 0 || (count > 1 && *digits == '0')) return false;
-    bool whole = true;
-    if (at != end_ && *at == '.') {
-      whole = false;
-      const char* fraction = ++at;
-      while (at != end_ && *at >= '0' && *at <= '9') ++at;
-      if (at == fraction) return false;
-    }
-    if (at != end_ && (*at == 'e' || *at == 'E')) {
-      whole = false;
-      ++at;
-      if (at != end_ && (*at == '+' || *at == '-')) ++at;
-      const char* exponent = at;
-      while (at != end_ && *at >= '0' && *at <= '9') ++at;
-      if (at == exponent) return false;
-    }
-    p_ = at;
-    count_.next = p_;
-    if (whole) {
-      if (count > 18) return false;
-      int64_t value = 0;
-      for (const char* d = digits; d != at; ++d) value = value * 10 + (*d - '0');
-      return negative ? doc_.number_integer(-value) : doc_.number_unsigned(static_cast<uint64_t>(value));
-    }
-    // The library's own conversion, on the number's text alone.
-    buffer_.assign(from, at);
-    char* stop = nullptr;
-    const double value = std::strtod(buffer_.c_str(), &stop);
-    return stop == buffer_.c_str() + buffer_.size() && std::isfinite(value) &&
-           doc_.number_float(value, buffer_);
-  }
-
-  static constexpr char kEscapes[] = "\"\\/bfnrt";
-  static constexpr char kEscaped[] = "\"\\/\b\f\n\r\t";
-
-  LineCount& count_;
-  LinedBuilder& doc_;
-  const char* p_;
-  const char* end_;
-  std::string buffer_;
 };
 
 // Where a value stands, for messages: "documents.0.path", or "the scene".
@@ -518,9 +302,12 @@ struct Path {
   }
 };
 
-// Reads the scene's values, each error naming the file and the value's line.
+// Reads the scene's values from the lined tree, each error naming the file
+// and the value's line.
 class SceneReader {
  public:
+  using Node = Value;
+
   SceneReader(const LinedBuilder& doc, std::string fileName) : doc_(doc), fileName_(std::move(fileName)) {}
 
   [[noreturn]] void Fail(const Value& v, const std::string& message) const {
@@ -564,6 +351,7 @@ class SceneReader {
     return nullptr;
   }
 
+  static bool IsNull(const Value& v) { return v.type == Value::Type::kNull; }
   std::string String(const Value& v, const Path& at) const {
     if (v.type != Value::Type::kString) Fail(v, at.Name() + " must be a string");
     return std::string(doc_.Text(v));
@@ -609,7 +397,83 @@ class SceneReader {
   std::string fileName_;
 };
 
-SimDocument ReadDocument(const SceneReader& r, const Value& doc, const Path& at) {
+#ifdef PONDERIX_SIMDJSON
+// Thrown where a scene read through simdjson is at fault: the lined reader
+// then reads it again and words the message.
+struct Unplain {};
+
+// Reads the scene's values from simdjson's document as SceneReader reads the
+// lined tree, the same values to the bit, but with no line to give: any fault
+// throws Unplain. simdjson takes a field given twice, which the JSON library
+// refuses, so Keys and Fields refuse it here.
+class DomReader {
+ public:
+  using Node = simdjson::dom::element;
+
+  explicit DomReader(Node root) : root_(root) {}
+
+  [[noreturn]] static void Fail(const Node& /*v*/, const std::string& /*message*/) { throw Unplain{}; }
+  Node Root() const { return root_; }
+
+  void Keys(const Node& object, const Path& /*at*/, std::initializer_list<std::string_view> allowed) const {
+    uint32_t seen = 0;
+    for (const simdjson::dom::key_value_pair field : Object(object)) {
+      const auto index =
+          static_cast<size_t>(std::find(allowed.begin(), allowed.end(), field.key) - allowed.begin());
+      if (index == allowed.size() || (seen & (1U << index)) != 0) throw Unplain{};
+      seen |= 1U << index;
+    }
+  }
+  template <size_t N>
+  std::array<std::optional<Node>, N> Fields(const Node& object, const Path& /*at*/,
+                                            const std::array<std::string_view, N>& allowed) const {
+    std::array<std::optional<Node>, N> found{};
+    for (const simdjson::dom::key_value_pair field : Object(object)) {
+      const auto index =
+          static_cast<size_t>(std::find(allowed.begin(), allowed.end(), field.key) - allowed.begin());
+      if (index == N || found[index]) throw Unplain{};
+      found[index] = field.value;
+    }
+    return found;
+  }
+  static std::optional<Node> Find(const Node& object, std::string_view key) {
+    Node value;
+    if (object.at_key(key).get(value) != simdjson::SUCCESS) return std::nullopt;
+    return value;
+  }
+
+  static bool IsNull(const Node& v) { return v.is_null(); }
+  static std::string String(const Node& v, const Path& /*at*/) {
+    return std::string(Get<std::string_view>(v));
+  }
+  static bool Bool(const Node& v, const Path& /*at*/) { return Get<bool>(v); }
+  static int32_t Int(const Node& v, const Path& /*at*/) {
+    const auto value = Get<int64_t>(v);  // a whole number only: 1.0 is not
+    if (value < INT32_MIN || value > INT32_MAX) throw Unplain{};
+    return static_cast<int32_t>(value);
+  }
+  // A whole number converted as the lined reader converts it ("-0" is 0.0).
+  static double Number(const Node& v, const Path& /*at*/) { return Get<double>(v); }
+  static simdjson::dom::array Array(const Node& v, const Path& /*at*/) {
+    return Get<simdjson::dom::array>(v);
+  }
+  static const Node& Of(const Node& v) { return v; }
+
+ private:
+  template <class T>
+  static T Get(const Node& v) {
+    T value{};
+    if (v.get<T>().get(value) != simdjson::SUCCESS) throw Unplain{};
+    return value;
+  }
+  static simdjson::dom::object Object(const Node& v) { return Get<simdjson::dom::object>(v); }
+
+  Node root_;
+};
+#endif
+
+template <class Reader>
+SimDocument ReadDocument(const Reader& r, const typename Reader::Node& doc, const Path& at) {
   static constexpr std::array<std::string_view, 7> kFields = {
       "path", "type", "open", "visible", "lengthUnit", "density", "dependencies"};
   const auto [path, type, open, visible, unit, density, deps] = r.Fields(doc, at, kFields);
@@ -631,12 +495,127 @@ SimDocument ReadDocument(const SceneReader& r, const Value& doc, const Path& at)
     std::vector<std::string> list;
     list.reserve(entries.size());
     AdviseHugePages(list.data(), list.capacity() * sizeof(std::string));
-    for (size_t i = 0; i < entries.size(); ++i) list.push_back(r.String(r.Of(entries[i]), where.Entry(i)));
+    for (const auto& entry : entries) list.push_back(r.String(r.Of(entry), where.Entry(list.size())));
     d.dependencies = std::move(list);
   }
   return d;
 }
 
+// Reads and checks the scene, in the same order through either reader, so
+// that the lined reader finds the fault the other gave up at.
+template <class Reader>
+Scene ReadScene(const Reader& r) {
+  const auto& root = r.Root();
+  const Path scenePath;
+  r.Keys(root, scenePath,
+         {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
+
+  Scene scene;
+  PathIndex paths;
+  if (const auto documents = r.Find(root, "documents")) {
+    const Path where = scenePath.Field("documents");
+    const auto entries = r.Array(*documents, where);
+    scene.documents.reserve(entries.size());
+    AdviseHugePages(scene.documents.data(), scene.documents.capacity() * sizeof(SimDocument));
+    paths.Reset(scene.documents, entries.size());
+    for (const auto& entry : entries) {
+      const size_t i = scene.documents.size();
+      scene.documents.push_back(ReadDocument(r, r.Of(entry), where.Entry(i)));
+      if (!paths.Add(i)) {
+        r.Fail(*r.Find(r.Of(entry), "path"),
+               "the document " + QuoteInput(scene.documents[i].path) + " is listed twice");
+      }
+    }
+  }
+  if (const auto active = r.Find(root, "active"); active && !r.IsNull(*active)) {
+    scene.active = r.String(*active, scenePath.Field("active"));
+    if (!paths.Find(*scene.active))
+      r.Fail(*active, "active names " + QuoteInput(*scene.active) + ", which is not in documents");
+  }
+  if (const auto selection = r.Find(root, "selection")) {
+    const Path where = scenePath.Field("selection");
+    for (const auto& entry : r.Array(*selection, where)) {
+      const auto& v = r.Of(entry);
+      if (r.IsNull(v)) {
+        scene.selection.emplace_back(std::nullopt);
+      } else {
+        scene.selection.emplace_back(r.String(v, where.Entry(scene.selection.size())));
+      }
+    }
+  }
+  if (const auto menuName = r.Find(root, "menuName"))
+    scene.menuName = r.String(*menuName, scenePath.Field("menuName"));
+  if (const auto separator = r.Find(root, "decimalSeparator")) {
+    scene.decimalSeparator = r.String(*separator, scenePath.Field("decimalSeparator"));
+    if (scene.decimalSeparator.empty()) r.Fail(*separator, "decimalSeparator must not be empty");
+  }
+  if (const auto failures = r.Find(root, "failures")) {
+    const Path where = scenePath.Field("failures");
+    for (const auto& entry : r.Array(*failures, where)) {
+      const Path at = where.Entry(scene.failures.size());
+      const auto& failure = r.Of(entry);
+      r.Keys(failure, at, {"call", "path"});
+      const auto call = r.Find(failure, "call");
+      if (!call) r.Fail(failure, at.Name() + " needs a call");
+      SimFailure f{r.String(*call, at.Field("call")), std::nullopt};
+      if (std::find(std::begin(kContractOperations), std::end(kContractOperations), f.call) ==
+          std::end(kContractOperations)) {
+        r.Fail(*call, "no host operation is called " + QuoteInput(f.call));
+      }
+      if (const auto path = r.Find(failure, "path")) f.path = r.String(*path, at.Field("path"));
+      scene.failures.push_back(std::move(f));
+    }
+  }
+  if (const auto menu = r.Find(root, "menu")) {
+    const Path where = scenePath.Field("menu");
+    for (const auto& entry : r.Array(*menu, where)) {
+      const Path at = where.Entry(scene.menu.size());
+      const auto& item = r.Of(entry);
+      r.Keys(item, at, {"docType", "path"});
+      const auto docType = r.Find(item, "docType");
+      const auto path = r.Find(item, "path");
+      if (!docType || !path) r.Fail(item, at.Name() + " needs docType and path");
+      scene.menu.push_back({r.Int(*docType, at.Field("docType")), r.String(*path, at.Field("path")),
+                            std::nullopt, std::nullopt, std::nullopt});
+    }
+  }
+  return scene;
+}
+
+// The bytes of `word` that do not stand for themselves in a JSON string, each
+// marked by its high bit: those below 0x20 or above 0x7E, the quote and the
+// backslash. Borrows and carries run only towards higher bytes, so the lowest
+// mark is always right (the ones above it need not be).
+uint64_t Specials(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  const auto zeros = [](uint64_t x) { return (x - kOnes) & ~x; };
+  const uint64_t controls = (word - kOnes * 0x20) & ~word;
+  const uint64_t high = word | (word + kOnes);  // 0x7F and up
+  return (controls | high | zeros(word ^ (kOnes * '"')) | zeros(word ^ (kOnes * '\\'))) & kHigh;
+}
+
+// How many bytes at the start of `text` stand for themselves in a JSON
+// string: printable ASCII other than the quote and the backslash. Eight bytes
+// a step, as a scene's and a result's paths run long.
+inline size_t PlainLength(std::string_view text) {
+  static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    if (const uint64_t marks = Specials(word)) return at + static_cast<size_t>(std::countr_zero(marks)) / 8;
+  }
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') break;
+  }
+  return at;
+}
+
+// The document as read: a flat tree of values, each with its line, whose
+// strings stand in the text itself where they can, else in one buffer. A
+// scene of a million values so costs a handful of allocations, and no value
 json MenuJson(const std::vector<MenuEntry>& menu) {
   json out = json::array();
   for (const MenuEntry& e : menu) {
@@ -953,97 +932,44 @@ void WriteResult(JsonWriter& w, const SessionResult& result) {
 
 }  // namespace
 
-Scene ParseScene(std::string_view text, const std::string& fileName) {
+Scene ParseScene(std::string_view text, const std::string& fileName, bool padded) {
+#ifdef PONDERIX_SIMDJSON
+  // simdjson reads most scenes several times faster than the JSON library.
+  // A scene at fault, or one it reads otherwise (a number beyond 64 bits, a
+  // byte order mark), goes on to the library, whose messages name the line.
+  static_assert(kScenePadding >= simdjson::SIMDJSON_PADDING);
+  {
+    std::unique_ptr<char[]> copy;
+    if (!padded) {
+      copy.reset(new char[text.size() + kScenePadding]);
+      std::memcpy(copy.get(), text.data(), text.size());
+    }
+    simdjson::dom::parser parser;
+    // Its tape and strings on huge pages: a large scene's are written once from end to end.
+    if (parser.allocate(text.size()) == simdjson::SUCCESS &&
+        parser.doc.allocate(text.size()) == simdjson::SUCCESS) {
+      AdviseHugePages(parser.doc.tape.get(), (text.size() + 3) * sizeof(uint64_t));
+      AdviseHugePages(parser.doc.string_buf.get(), text.size() * 5 / 3);
+    }
+    simdjson::dom::element root;
+    if (parser.parse(copy ? copy.get() : text.data(), text.size(), false).get(root) == simdjson::SUCCESS) {
+      try {
+        return ReadScene(DomReader(root));
+      } catch (const Unplain&) {
+      }
+    }
+  }
+#else
+  static_cast<void>(padded);
+#endif
   LineCount count(text.data());
-  std::optional<LinedBuilder> doc(std::in_place, count, text);
-  if (!PlainReader(count, *doc, text).Read()) {
-    count = LineCount(text.data());
-    doc.emplace(count, text);
-    const char* begin = text.data();
-    if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
-                         &*doc)) {
-      throw InputError(fileName + ":" + std::to_string(count.LastLine()) +
-                       ": not valid JSON: " + doc->error());
-    }
+  LinedBuilder doc(count);
+  const char* begin = text.data();
+  if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
+                       &doc)) {
+    throw InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + doc.error());
   }
-  const SceneReader r(*doc, fileName);
-  const Value& root = r.Root();
-  const Path scenePath;
-  r.Keys(root, scenePath,
-         {"documents", "active", "selection", "menuName", "decimalSeparator", "failures", "menu"});
-
-  Scene scene;
-  PathIndex paths;
-  if (const Value* documents = r.Find(root, "documents")) {
-    const Path where = scenePath.Field("documents");
-    const auto entries = r.Array(*documents, where);
-    scene.documents.reserve(entries.size());
-    AdviseHugePages(scene.documents.data(), scene.documents.capacity() * sizeof(SimDocument));
-    paths.Reset(scene.documents, entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-      scene.documents.push_back(ReadDocument(r, r.Of(entries[i]), where.Entry(i)));
-      if (!paths.Add(i)) {
-        r.Fail(*r.Find(r.Of(entries[i]), "path"),
-               "the document " + QuoteInput(scene.documents[i].path) + " is listed twice");
-      }
-    }
-  }
-  if (const Value* active = r.Find(root, "active"); active && active->type != Value::Type::kNull) {
-    scene.active = r.String(*active, scenePath.Field("active"));
-    if (!paths.Find(*scene.active))
-      r.Fail(*active, "active names " + QuoteInput(*scene.active) + ", which is not in documents");
-  }
-  if (const Value* selection = r.Find(root, "selection")) {
-    const Path where = scenePath.Field("selection");
-    const auto entries = r.Array(*selection, where);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const Value& v = r.Of(entries[i]);
-      if (v.type == Value::Type::kNull) {
-        scene.selection.emplace_back(std::nullopt);
-      } else {
-        scene.selection.emplace_back(r.String(v, where.Entry(i)));
-      }
-    }
-  }
-  if (const Value* menuName = r.Find(root, "menuName"))
-    scene.menuName = r.String(*menuName, scenePath.Field("menuName"));
-  if (const Value* separator = r.Find(root, "decimalSeparator")) {
-    scene.decimalSeparator = r.String(*separator, scenePath.Field("decimalSeparator"));
-    if (scene.decimalSeparator.empty()) r.Fail(*separator, "decimalSeparator must not be empty");
-  }
-  if (const Value* failures = r.Find(root, "failures")) {
-    const Path where = scenePath.Field("failures");
-    const auto entries = r.Array(*failures, where);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const Path at = where.Entry(i);
-      const Value& failure = r.Of(entries[i]);
-      r.Keys(failure, at, {"call", "path"});
-      const Value* call = r.Find(failure, "call");
-      if (!call) r.Fail(failure, at.Name() + " needs a call");
-      SimFailure f{r.String(*call, at.Field("call")), std::nullopt};
-      if (std::find(std::begin(kContractOperations), std::end(kContractOperations), f.call) ==
-          std::end(kContractOperations)) {
-        r.Fail(*call, "no host operation is called " + QuoteInput(f.call));
-      }
-      if (const Value* path = r.Find(failure, "path")) f.path = r.String(*path, at.Field("path"));
-      scene.failures.push_back(std::move(f));
-    }
-  }
-  if (const Value* menu = r.Find(root, "menu")) {
-    const Path where = scenePath.Field("menu");
-    const auto entries = r.Array(*menu, where);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const Path at = where.Entry(i);
-      const Value& item = r.Of(entries[i]);
-      r.Keys(item, at, {"docType", "path"});
-      const Value* docType = r.Find(item, "docType");
-      const Value* path = r.Find(item, "path");
-      if (!docType || !path) r.Fail(item, at.Name() + " needs docType and path");
-      scene.menu.push_back({r.Int(*docType, at.Field("docType")), r.String(*path, at.Field("path")),
-                            std::nullopt, std::nullopt, std::nullopt});
-    }
-  }
-  return scene;
+  return ReadScene(SceneReader(doc, fileName));
 }
 
 std::string ResultJson(const SessionResult& result) {
