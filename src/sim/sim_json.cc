@@ -94,27 +94,88 @@ class CountingIterator {
   LineCount* count_ = nullptr;
 };
 
-// The document as the JSON library reads it, for the scenes that simdjson
-// does not take as they stand (see ParseScene): a flat tree of values, each
-// with the line it stands on, whose strings lie in one buffer. A scene of a
-// million values so costs a handful of allocations, and no value needs a
-// name until it is found at fault.
-struct Value {
-  enum class Type : uint8_t { kNull, kBoolean, kInteger, kUnsigned, kFloat, kString, kArray, kObject };
-  Type type = Type::kNull;
-  bool boolean = false;
-  int line = 1;
-  uint32_t size = 0;  // a string's bytes; the values of an array or an object
-  // A number (int64_t, uint64_t or double, by type); where a string starts in
-  // the builder's buffer; an array's or object's first member.
-  uint64_t bits = 0;
-};
+// The scene as the JSON library reads it, for the scenes that simdjson does
+// not take as they stand (see ParseScene), and the line each value stands
+// on. A syntax error, a field given twice or values nested too deep throw
+// InputError naming the line.
+class LinedJson {
+ public:
+  LinedJson(std::string_view text, const std::string& fileName) {
+    constexpr int kMaxDepth = 100;
+    LineCount count(text.data());
+    const auto error = [&](const std::string& message) {
+      return InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + message);
+    };
+    std::vector<std::vector<std::string>> keys;  // of the open objects
+    const json::parser_callback_t lined = [&](int depth, json::parse_event_t event, json& parsed) {
+      switch (event) {
+        case json::parse_event_t::object_start:
+        case json::parse_event_t::array_start:
+          if (depth == kMaxDepth)
+            throw error("values nested more than " + std::to_string(kMaxDepth) + " deep");
+          if (event == json::parse_event_t::object_start) keys.emplace_back();
+          lines_.push_back(count.TokenLine());
+          break;
+        case json::parse_event_t::key: {
+          // A field given twice would silently take one of its values.
+          const auto& key = parsed.get_ref<const std::string&>();
+          if (std::find(keys.back().begin(), keys.back().end(), key) != keys.back().end())
+            throw error("the field " + QuoteInput(key) + " is given twice");
+          keys.back().push_back(key);
+          break;
+        }
+        case json::parse_event_t::object_end:
+          keys.pop_back();
+          break;
+        case json::parse_event_t::array_end:
+          break;
+        case json::parse_event_t::value:
+          lines_.push_back(count.TokenLine());
+          break;
+      }
+      return true;
+    };
+    try {
+      const char* begin = text.data();
+      doc_ =
+          json::parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count), lined);
+    } catch (const json::exception& e) {
+      std::string what = e.what();
+      // Keep the parser's own words, without its exception tag and its position:
+      // the line is ours, and the parser's is one too far when a newline is at fault.
+      if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
+      if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
+        what.erase(0, at + 2);
+      // The text read is the user's: quoted short and printable.
+      if (const auto last = what.find("; last read: '"); last != std::string::npos && what.ends_with("'")) {
+        const size_t from = last + 14;
+        what = what.substr(0, last) + "; last read: " + QuoteInput(what.substr(from, what.size() - 1 - from));
+      }
+      throw error(what);
+    }
+  }
 
-// A value inside an array or an object; `keySize` 0 and `key` unused in an array.
-struct Member {
-  uint64_t key = 0;
-  uint32_t keySize = 0;
-  uint32_t value = 0;
+  const json& doc() const { return doc_; }
+  // The line of `value`, one of doc()'s, found by counting the values before
+  // it in the text: only a value at fault needs its line.
+  int LineOf(const json& value) const {
+    size_t index = 0;
+    const auto find = [&](const auto& self, const json& v) -> bool {
+      if (&v == &value) return true;
+      ++index;
+      if (v.is_structured()) {
+        for (const json& child : v) {
+          if (self(self, child)) return true;
+        }
+      }
+      return false;
+    };
+    return find(find, doc_) ? lines_.at(index) : 1;
+  }
+
+ private:
+  json doc_;
+  std::vector<int> lines_;  // of every value, in the order they stand in the text
 };
 
 // Asks the kernel to back the whole 2 MiB pages inside [at, at + bytes) with
@@ -135,158 +196,6 @@ void AdviseHugePages(void* at, size_t bytes) {
 #endif
 }
 
-// Builds the document, giving every value the line it stands on.
-class LinedBuilder : public nlohmann::json_sax<json> {
- public:
-  explicit LinedBuilder(LineCount& count) : count_(count) {}
-
-  bool null() override { return Add(Value{}); }
-  bool boolean(bool value) override {
-    Value v;
-    v.type = Value::Type::kBoolean;
-    v.boolean = value;
-    return Add(v);
-  }
-  bool number_integer(number_integer_t value) override { return Add(Number(Value::Type::kInteger, value)); }
-  bool number_unsigned(number_unsigned_t value) override {
-    return Add(Number(Value::Type::kUnsigned, value));
-  }
-  bool number_float(number_float_t value, const string_t& /*text*/) override {
-    return Add(Number(Value::Type::kFloat, value));
-  }
-  bool string(string_t& value) override {
-    if (TooLong(value)) return false;
-    Value v;
-    v.type = Value::Type::kString;
-    v.bits = Store(value);
-    v.size = static_cast<uint32_t>(value.size());
-    return Add(v);
-  }
-  // A scene holds no binary values; JSON text has none.
-  bool binary(binary_t& /*value*/) override { return Add(Value{}); }
-  bool start_object(std::size_t /*size*/) override { return Open(Value::Type::kObject); }
-  bool key(string_t& key) override {
-    if (TooLong(key)) return false;
-    // A field given twice would silently take one of its values.
-    const std::vector<Member>& siblings = open_[depth_ - 1];
-    if (std::any_of(siblings.begin(), siblings.end(),
-                    [&](const Member& m) { return Text(m.key, m.keySize) == key; })) {
-      error_ = "the field " + QuoteInput(key) + " is given twice";
-      return false;
-    }
-    key_ = Store(key);
-    keySize_ = static_cast<uint32_t>(key.size());
-    return true;
-  }
-  bool end_object() override { return Close(); }
-  bool start_array(std::size_t /*size*/) override { return Open(Value::Type::kArray); }
-  bool end_array() override { return Close(); }
-  bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
-                   const nlohmann::detail::exception& e) override {
-    std::string what = e.what();
-    // Keep the parser's own words, without its exception tag and its position:
-    // the line is ours, and the parser's is one too far when a newline is at fault.
-    if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
-    if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
-      what.erase(0, at + 2);
-    // The text read is the user's: quoted short and printable.
-    if (const auto last = what.find("; last read: '"); last != std::string::npos && what.ends_with("'")) {
-      const size_t from = last + 14;
-      what = what.substr(0, last) + "; last read: " + QuoteInput(what.substr(from, what.size() - 1 - from));
-    }
-    error_ = what;
-    return false;
-  }
-
-  const std::string& error() const { return error_; }
-  const Value& root() const { return values_.at(0); }
-  const Value& at(uint32_t index) const { return values_[index]; }
-  const std::vector<Member>& members() const { return members_; }
-  std::string_view Text(uint64_t at, uint32_t size) const {
-    return std::string_view(strings_).substr(at, size);
-  }
-  std::string_view Text(const Value& v) const { return Text(v.bits, v.size); }
-
- private:
-  template <class T>
-  static Value Number(Value::Type type, T value) {
-    Value v;
-    v.type = type;
-    v.bits = std::bit_cast<uint64_t>(value);
-    return v;
-  }
-
-  bool TooLong(const string_t& text) {
-    if (text.size() <= UINT32_MAX) return false;
-    error_ = "a string of 4 GiB or more";
-    return true;
-  }
-
-  uint64_t Store(std::string_view value) {
-    const size_t first = strings_.size();
-    strings_.append(value);
-    return first;
-  }
-
-  // Places `value` in its parent and gives its index.
-  uint32_t Place(Value value) {
-    value.line = count_.TokenLine();
-    const auto index = static_cast<uint32_t>(values_.size());
-    values_.push_back(value);
-    if (depth_ > 0) {
-      std::vector<Member>& siblings = open_[depth_ - 1];
-      if (values_[open_values_[depth_ - 1]].type == Value::Type::kArray) {
-        siblings.push_back({0, 0, index});
-      } else {
-        siblings.push_back({key_, keySize_, index});  // keys are unique: key() refuses a repeat
-      }
-    }
-    return index;
-  }
-  bool Add(const Value& value) {
-    Place(value);
-    return true;
-  }
-  bool Open(Value::Type type) {
-    if (depth_ == kMaxDepth) {
-      error_ = "values nested more than " + std::to_string(kMaxDepth) + " deep";
-      return false;
-    }
-    Value v;
-    v.type = type;
-    const uint32_t index = Place(v);
-    if (open_.size() == depth_) open_.emplace_back();
-    open_[depth_].clear();
-    open_values_[depth_] = index;
-    ++depth_;
-    return true;
-  }
-  // The members of a closed container lie side by side in `members_`.
-  bool Close() {
-    --depth_;
-    Value& v = values_[open_values_[depth_]];
-    const std::vector<Member>& mine = open_[depth_];
-    v.bits = members_.size();
-    v.size = static_cast<uint32_t>(mine.size());
-    members_.insert(members_.end(), mine.begin(), mine.end());
-    return true;
-  }
-
-  static constexpr size_t kMaxDepth = 100;
-
-  LineCount& count_;
-  std::vector<Value> values_;
-  std::vector<Member> members_;
-  std::string strings_;
-  // The members of each open container so far, reused from one container to the next.
-  std::vector<std::vector<Member>> open_;
-  std::array<uint32_t, kMaxDepth> open_values_{};
-  size_t depth_ = 0;
-  uint64_t key_ = 0;
-  uint32_t keySize_ = 0;
-  std::string error_;
-};
-
 // Where a value stands, for messages: "documents.0.path", or "the scene".
 struct Path {
   const Path* parent = nullptr;
@@ -302,98 +211,77 @@ struct Path {
   }
 };
 
-// Reads the scene's values from the lined tree, each error naming the file
-// and the value's line.
+// Reads the scene's values from the JSON library's document, each error
+// naming the file and the value's line.
 class SceneReader {
  public:
-  using Node = Value;
+  using Node = json;
 
-  SceneReader(const LinedBuilder& doc, std::string fileName) : doc_(doc), fileName_(std::move(fileName)) {}
+  SceneReader(const LinedJson& doc, std::string fileName) : doc_(doc), fileName_(std::move(fileName)) {}
 
-  [[noreturn]] void Fail(const Value& v, const std::string& message) const {
-    throw InputError(fileName_ + ":" + std::to_string(v.line) + ": " + message);
+  [[noreturn]] void Fail(const json& v, const std::string& message) const {
+    throw InputError(fileName_ + ":" + std::to_string(doc_.LineOf(v)) + ": " + message);
   }
 
-  const Value& Root() const { return doc_.root(); }
+  const json& Root() const { return doc_.doc(); }
 
-  void Keys(const Value& object, const Path& at, std::initializer_list<std::string_view> allowed) const {
-    if (object.type != Value::Type::kObject) Fail(object, at.Name() + " must be an object");
-    for (const Member& m : Members(object)) {
-      const std::string_view key = doc_.Text(m.key, m.keySize);
-      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        Fail(doc_.at(m.value), "unknown field " + QuoteInput(key) + " in " + at.Name());
-      }
-    }
+  void Keys(const json& object, const Path& at, std::initializer_list<std::string_view> allowed) const {
+    Check(object, at, {allowed.begin(), allowed.size()});
   }
-
   // The same check, giving the value of each allowed field, or null, in the
-  // order of `allowed`: one pass instead of a Find for each field.
+  // order of `allowed`.
   template <size_t N>
-  std::array<const Value*, N> Fields(const Value& object, const Path& at,
-                                     const std::array<std::string_view, N>& allowed) const {
-    if (object.type != Value::Type::kObject) Fail(object, at.Name() + " must be an object");
-    std::array<const Value*, N> found{};
-    for (const Member& m : Members(object)) {
-      const std::string_view key = doc_.Text(m.key, m.keySize);
-      const auto field = std::find(allowed.begin(), allowed.end(), key);
-      if (field == allowed.end())
-        Fail(doc_.at(m.value), "unknown field " + QuoteInput(key) + " in " + at.Name());
-      found[static_cast<size_t>(field - allowed.begin())] = &doc_.at(m.value);
-    }
+  std::array<const json*, N> Fields(const json& object, const Path& at,
+                                    const std::array<std::string_view, N>& allowed) const {
+    Check(object, at, allowed);
+    std::array<const json*, N> found{};
+    for (size_t i = 0; i < N; ++i) found[i] = Find(object, allowed[i]);
     return found;
   }
-
   // The field `key` of an object, or nothing.
-  const Value* Find(const Value& object, std::string_view key) const {
-    for (const Member& m : Members(object)) {
-      if (doc_.Text(m.key, m.keySize) == key) return &doc_.at(m.value);
-    }
-    return nullptr;
+  static const json* Find(const json& object, std::string_view key) {
+    if (!object.is_object()) return nullptr;
+    const auto field = object.find(std::string(key));
+    return field == object.end() ? nullptr : &*field;
   }
 
-  static bool IsNull(const Value& v) { return v.type == Value::Type::kNull; }
-  std::string String(const Value& v, const Path& at) const {
-    if (v.type != Value::Type::kString) Fail(v, at.Name() + " must be a string");
-    return std::string(doc_.Text(v));
+  static bool IsNull(const json& v) { return v.is_null(); }
+  std::string String(const json& v, const Path& at) const {
+    if (!v.is_string()) Fail(v, at.Name() + " must be a string");
+    return v.get<std::string>();
   }
-  bool Bool(const Value& v, const Path& at) const {
-    if (v.type != Value::Type::kBoolean) Fail(v, at.Name() + " must be true or false");
-    return v.boolean;
+  bool Bool(const json& v, const Path& at) const {
+    if (!v.is_boolean()) Fail(v, at.Name() + " must be true or false");
+    return v.get<bool>();
   }
-  int32_t Int(const Value& v, const Path& at) const {
-    const auto value = std::bit_cast<int64_t>(v.bits);
-    if ((v.type != Value::Type::kInteger && v.type != Value::Type::kUnsigned) ||
-        (v.type == Value::Type::kUnsigned && v.bits > INT32_MAX) || value < INT32_MIN || value > INT32_MAX) {
+  int32_t Int(const json& v, const Path& at) const {
+    if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT32_MAX) ||
+        v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX) {
       Fail(v, at.Name() + " must be a whole number");
     }
-    return static_cast<int32_t>(value);
+    return v.get<int32_t>();
   }
-  double Number(const Value& v, const Path& at) const {
-    switch (v.type) {
-      case Value::Type::kInteger:
-        return static_cast<double>(std::bit_cast<int64_t>(v.bits));
-      case Value::Type::kUnsigned:
-        return static_cast<double>(v.bits);
-      case Value::Type::kFloat:
-        return std::bit_cast<double>(v.bits);
-      default:
-        Fail(v, at.Name() + " must be a number");
-    }
+  double Number(const json& v, const Path& at) const {
+    if (!v.is_number()) Fail(v, at.Name() + " must be a number");
+    return v.get<double>();
   }
   // The entries of a list.
-  std::span<const Member> Array(const Value& v, const Path& at) const {
-    if (v.type != Value::Type::kArray) Fail(v, at.Name() + " must be a list");
-    return Members(v);
+  const json::array_t& Array(const json& v, const Path& at) const {
+    if (!v.is_array()) Fail(v, at.Name() + " must be a list");
+    return v.get_ref<const json::array_t&>();
   }
-  const Value& Of(const Member& m) const { return doc_.at(m.value); }
+  static const json& Of(const json& v) { return v; }
 
  private:
-  std::span<const Member> Members(const Value& v) const {
-    if (v.type != Value::Type::kArray && v.type != Value::Type::kObject) return {};
-    return {doc_.members().data() + v.bits, v.size};
+  void Check(const json& object, const Path& at, std::span<const std::string_view> allowed) const {
+    if (!object.is_object()) Fail(object, at.Name() + " must be an object");
+    for (const auto& [key, value] : object.get_ref<const json::object_t&>()) {
+      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+        Fail(value, "unknown field " + QuoteInput(key) + " in " + at.Name());
+    }
   }
 
-  const LinedBuilder& doc_;
+  const LinedJson& doc_;
   std::string fileName_;
 };
 
@@ -491,7 +379,7 @@ SimDocument ReadDocument(const Reader& r, const typename Reader::Node& doc, cons
   if (density) d.density = r.Number(*density, at.Field("density"));
   if (deps) {
     const Path where = at.Field("dependencies");
-    const auto entries = r.Array(*deps, where);
+    const auto& entries = r.Array(*deps, where);
     std::vector<std::string> list;
     list.reserve(entries.size());
     AdviseHugePages(list.data(), list.capacity() * sizeof(std::string));
@@ -514,7 +402,7 @@ Scene ReadScene(const Reader& r) {
   PathIndex paths;
   if (const auto documents = r.Find(root, "documents")) {
     const Path where = scenePath.Field("documents");
-    const auto entries = r.Array(*documents, where);
+    const auto& entries = r.Array(*documents, where);
     scene.documents.reserve(entries.size());
     AdviseHugePages(scene.documents.data(), scene.documents.capacity() * sizeof(SimDocument));
     paths.Reset(scene.documents, entries.size());
@@ -962,13 +850,7 @@ Scene ParseScene(std::string_view text, const std::string& fileName, bool padded
 #else
   static_cast<void>(padded);
 #endif
-  LineCount count(text.data());
-  LinedBuilder doc(count);
-  const char* begin = text.data();
-  if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
-                       &doc)) {
-    throw InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + doc.error());
-  }
+  const LinedJson doc(text, fileName);
   return ReadScene(SceneReader(doc, fileName));
 }
 
