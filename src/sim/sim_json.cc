@@ -97,57 +97,13 @@ class CountingIterator {
 class LinedJson {
  public:
   LinedJson(std::string_view text, const std::string& fileName) {
-    constexpr int kMaxDepth = 100;
     LineCount count(text.data());
-    const auto error = [&](const std::string& message) {
-      return InputError(fileName + ":" + std::to_string(count.LastLine()) + ": not valid JSON: " + message);
-    };
-    std::vector<std::vector<std::string>> keys;  // of the open objects
-    const json::parser_callback_t lined = [&](int depth, json::parse_event_t event, json& parsed) {
-      switch (event) {
-        case json::parse_event_t::object_start:
-        case json::parse_event_t::array_start:
-          if (depth == kMaxDepth)
-            throw error("values nested more than " + std::to_string(kMaxDepth) + " deep");
-          if (event == json::parse_event_t::object_start) keys.emplace_back();
-          lines_.push_back(count.TokenLine());
-          break;
-        case json::parse_event_t::key: {
-          // A field given twice would silently take one of its values.
-          const auto& key = parsed.get_ref<const std::string&>();
-          if (std::find(keys.back().begin(), keys.back().end(), key) != keys.back().end())
-            throw error("the field " + QuoteInput(key) + " is given twice");
-          keys.back().push_back(key);
-          break;
-        }
-        case json::parse_event_t::object_end:
-          keys.pop_back();
-          break;
-        case json::parse_event_t::array_end:
-          break;
-        case json::parse_event_t::value:
-          lines_.push_back(count.TokenLine());
-          break;
-      }
-      return true;
-    };
-    try {
-      const char* begin = text.data();
-      doc_ =
-          json::parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count), lined);
-    } catch (const json::exception& e) {
-      std::string what = e.what();
-      // Keep the parser's own words, without its exception tag and its position:
-      // the line is ours, and the parser's is one too far when a newline is at fault.
-      if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
-      if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
-        what.erase(0, at + 2);
-      // The text read is the user's: quoted short and printable.
-      if (const auto last = what.find("; last read: '"); last != std::string::npos && what.ends_with("'")) {
-        const size_t from = last + 14;
-        what = what.substr(0, last) + "; last read: " + QuoteInput(what.substr(from, what.size() - 1 - from));
-      }
-      throw error(what);
+    Builder builder(doc_, lines_, count);
+    const char* begin = text.data();
+    if (!json::sax_parse(CountingIterator(begin, &count), CountingIterator(begin + text.size(), &count),
+                         &builder)) {
+      throw InputError(fileName + ":" + std::to_string(count.LastLine()) +
+                       ": not valid JSON: " + builder.error());
     }
   }
 
@@ -170,6 +126,87 @@ class LinedJson {
   }
 
  private:
+  // The library's own document builder, noting each value's line as it comes.
+  class Builder : public nlohmann::json_sax<json> {
+   public:
+    Builder(json& doc, std::vector<int>& lines, LineCount& count)
+        : dom_(doc, false), lines_(lines), count_(count) {}
+
+    bool null() override { return Line() && dom_.null(); }
+    bool boolean(bool value) override { return Line() && dom_.boolean(value); }
+    bool number_integer(number_integer_t value) override { return Line() && dom_.number_integer(value); }
+    bool number_unsigned(number_unsigned_t value) override { return Line() && dom_.number_unsigned(value); }
+    bool number_float(number_float_t value, const string_t& text) override {
+      return Line() && dom_.number_float(value, text);
+    }
+    bool string(string_t& value) override { return Line() && dom_.string(value); }
+    bool binary(binary_t& value) override { return Line() && dom_.binary(value); }
+    bool start_object(std::size_t size) override {
+      keys_.emplace_back();
+      return Open() && dom_.start_object(size);
+    }
+    bool key(string_t& key) override {
+      // A field given twice would silently take one of its values.
+      if (std::find(keys_.back().begin(), keys_.back().end(), key) != keys_.back().end()) {
+        error_ = "the field " + QuoteInput(key) + " is given twice";
+        return false;
+      }
+      keys_.back().push_back(key);
+      return dom_.key(key);
+    }
+    bool end_object() override {
+      keys_.pop_back();
+      --depth_;
+      return dom_.end_object();
+    }
+    bool start_array(std::size_t size) override { return Open() && dom_.start_array(size); }
+    bool end_array() override {
+      --depth_;
+      return dom_.end_array();
+    }
+    bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+                     const nlohmann::detail::exception& e) override {
+      std::string what = e.what();
+      // Keep the parser's own words, without its exception tag and its position:
+      // the line is ours, and the parser's is one too far when a newline is at fault.
+      if (const auto tag = what.find("] "); tag != std::string::npos) what.erase(0, tag + 2);
+      if (const auto at = what.find(": "); what.starts_with("parse error") && at != std::string::npos)
+        what.erase(0, at + 2);
+      // The text read is the user's: quoted short and printable.
+      if (const auto last = what.find("; last read: '"); last != std::string::npos && what.ends_with("'")) {
+        const size_t from = last + 14;
+        what = what.substr(0, last) + "; last read: " + QuoteInput(what.substr(from, what.size() - 1 - from));
+      }
+      error_ = what;
+      return false;
+    }
+
+    const std::string& error() const { return error_; }
+
+   private:
+    bool Line() {
+      lines_.push_back(count_.TokenLine());
+      return true;
+    }
+    bool Open() {
+      if (depth_ == kMaxDepth) {
+        error_ = "values nested more than " + std::to_string(kMaxDepth) + " deep";
+        return false;
+      }
+      ++depth_;
+      return Line();
+    }
+
+    static constexpr size_t kMaxDepth = 100;
+
+    nlohmann::detail::json_sax_dom_parser<json> dom_;
+    std::vector<int>& lines_;
+    LineCount& count_;
+    std::vector<std::vector<std::string>> keys_;  // of the open objects
+    size_t depth_ = 0;
+    std::string error_;
+  };
+
   json doc_;
   std::vector<int> lines_;  // of every value, in the order they stand in the text
 };
