@@ -34,7 +34,7 @@ uint64_t Specials(uint64_t word) {
 
 // How many bytes at the start of `text` stand for themselves in a JSON
 // string: printable ASCII other than the quote and the backslash. Eight bytes
-// a step, as a scene's and a result's paths run long.
+// a step, as a result's paths run long.
 inline size_t PlainLength(std::string_view text) {
   static_assert(std::endian::native == std::endian::little, "the lowest mark must be the first byte");
   size_t at = 0;
@@ -50,9 +50,6 @@ inline size_t PlainLength(std::string_view text) {
   return at;
 }
 
-// The document as read: a flat tree of values, each with its line, whose
-// strings stand in the text itself where they can, else in one buffer. A
-// scene of a million values so costs a handful of allocations, and no value
 json MenuJson(const std::vector<MenuEntry>& menu) {
   json out = json::array();
   for (const MenuEntry& e : menu) {

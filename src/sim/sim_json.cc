@@ -319,12 +319,12 @@ class SceneReader {
 };
 
 #ifdef PONDERIX_SIMDJSON
-// Thrown where a scene read through simdjson is at fault: the lined reader
-// then reads it again and words the message.
+// Thrown where a scene read through simdjson is at fault: the JSON library
+// then reads it again (LinedJson) and SceneReader words the message.
 struct Unplain {};
 
 // Reads the scene's values from simdjson's document as SceneReader reads the
-// lined tree, the same values to the bit, but with no line to give: any fault
+// library's, the same values to the bit, but with no line to give: any fault
 // throws Unplain. simdjson takes a field given twice, which the JSON library
 // refuses, so Keys and Fields refuse it here.
 class DomReader {
@@ -373,7 +373,7 @@ class DomReader {
     if (value < INT32_MIN || value > INT32_MAX) throw Unplain{};
     return static_cast<int32_t>(value);
   }
-  // A whole number converted as the lined reader converts it ("-0" is 0.0).
+  // A whole number converted as SceneReader converts it ("-0" is 0.0).
   static double Number(const Node& v, const Path& /*at*/) { return Get<double>(v); }
   static simdjson::dom::array Array(const Node& v, const Path& /*at*/) {
     return Get<simdjson::dom::array>(v);
@@ -423,7 +423,7 @@ SimDocument ReadDocument(const Reader& r, const typename Reader::Node& doc, cons
 }
 
 // Reads and checks the scene, in the same order through either reader, so
-// that the lined reader finds the fault the other gave up at.
+// that SceneReader finds the fault that DomReader gave up at.
 template <class Reader>
 Scene ReadScene(const Reader& r) {
   const auto& root = r.Root();
