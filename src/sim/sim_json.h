@@ -1,6 +1,7 @@
 // Scenes and results of the simulator as JSON (formats in docs/simulator.md).
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
@@ -18,7 +19,10 @@ class InputError : public std::runtime_error {
 };
 
 // Parses and checks a scene. Throws InputError naming `fileName` and the line.
-Scene ParseScene(std::string_view text, const std::string& fileName);
+// Where `padded`, kScenePadding bytes after `text` may be read (their values
+// do not matter), and a large scene is read in place instead of copied first.
+Scene ParseScene(std::string_view text, const std::string& fileName, bool padded = false);
+inline constexpr size_t kScenePadding = 64;
 
 // The result document, indented.
 std::string ResultJson(const SessionResult& result);

@@ -1,4 +1,7 @@
+#include <bit>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +46,11 @@ TEST(ParseScene, BadScenesNameTheFileAndLine) {
        "the document \"a.sldprt\" is listed twice"},
       {"duplicate key", "{\"documents\": [],\n \"menuName\": \"a\",\n \"menuName\": \"b\"}", 3,
        "the field \"menuName\" is given twice"},
+      {"duplicate key in a document",
+       "{\"documents\": [{\"path\": \"a\", \"density\": 1,\n \"density\": 2}]}", 2,
+       "the field \"density\" is given twice"},
+      {"duplicate key in a menu item", "{\"menu\": [{\"docType\": 1, \"path\": \"a\",\n \"path\": \"b\"}]}",
+       2, "the field \"path\" is given twice"},
       {"long unknown field", "{\"" + std::string(200, 'x') + "\": 1}", 1,
        "unknown field \"" + std::string(80, 'x') + "...\" in the scene"},
       {"document without path", "{\"documents\": [\n  {\"type\": 1}]}", 2, "documents.0 needs a path"},
@@ -69,6 +77,33 @@ TEST(ParseScene, BadScenesNameTheFileAndLine) {
       EXPECT_NE(what.find(c.message), std::string::npos) << what;
     }
   }
+}
+
+// Numbers and strings come out of either reader (simdjson's, and the JSON
+// library's for what simdjson does not take) as the JSON library reads them.
+TEST(ParseScene, ValuesAsTheJsonLibraryReadsThem) {
+  const struct {
+    const char* density;
+    double value;
+  } numbers[] = {
+      {"-0", 0.0},  // a whole number: no sign
+      {"-0.0", -0.0},
+      {"9007199254740993", 9007199254740992.0},
+      {"18446744073709551615", 18446744073709551615.0},
+      {"18446744073709551616", 18446744073709551616.0},  // beyond 64 bits: read as a float
+      {"7.85E+3", 7850.0},
+      {"1e-400", 0.0},
+      {"5e-324", 4.9406564584124654e-324},
+  };
+  for (const auto& n : numbers) {
+    SCOPED_TRACE(n.density);
+    const Scene scene = ParseScene(
+        std::string("{\"documents\": [{\"path\": \"a\", \"density\": ") + n.density + "}]}", "s.json");
+    EXPECT_EQ(std::bit_cast<uint64_t>(scene.documents.at(0).density), std::bit_cast<uint64_t>(n.value));
+  }
+  const Scene scene =
+      ParseScene("{\"documents\": [{\"path\": \"C:\\\\a\\u00e9\\ud83d\\ude00\\u0000\\t\\/b\"}]}", "s.json");
+  EXPECT_EQ(scene.documents.at(0).path, std::string_view("C:\\a\xC3\xA9\xF0\x9F\x98\x80\0\t/b", 14));
 }
 
 }  // namespace

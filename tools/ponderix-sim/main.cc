@@ -147,7 +147,7 @@ int RunOnce(std::vector<std::string> args, bool inBatch) {
   }
   ponderix::sim::Scene scene;
   try {
-    scene = ponderix::sim::ParseScene(sceneText.view(), sceneName);
+    scene = ponderix::sim::ParseScene(sceneText.view(), sceneName, sceneText.padded());
   } catch (const ponderix::sim::InputError& e) {
     std::cerr << "ponderix-sim: " << e.what() << "\n";
     return kBadInput;

@@ -43,6 +43,8 @@ class SceneText {
   std::string_view view() const {
     return map_ ? std::string_view(static_cast<const char*>(map_), size_) : std::string_view(text_);
   }
+  // sim::kScenePadding bytes after view() may be read.
+  bool padded() const { return map_ != nullptr; }
   // Frees the text once it is parsed.
   void Release();
 
@@ -50,6 +52,7 @@ class SceneText {
   std::string text_;
   void* map_ = nullptr;
   size_t size_ = 0;
+  size_t mapped_ = 0;
 };
 
 // The working folder (UTF-8), and changing it. ChangeDirectory gives empty

@@ -17,6 +17,7 @@
 #include <iostream>
 
 #include "platform.h"
+#include "sim/sim_json.h"
 
 namespace ponderix::simtool {
 
@@ -59,7 +60,8 @@ std::string ReadFile(const std::string& path, std::string& text) {
 
 // A regular file is mapped instead of read: reading copies it into fresh
 // memory, and on a virtual machine faulting that memory in costs as much as
-// parsing it.
+// parsing it. Zeroed pages follow it, which the scene reader may read past
+// the end.
 std::string SceneText::Load(const std::string& path) {
   text_.clear();
   if (path == "-") return ReadAll(STDIN_FILENO, text_);
@@ -68,13 +70,17 @@ std::string SceneText::Load(const std::string& path) {
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
     const auto size = static_cast<size_t>(status.st_size);
-    void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (at != MAP_FAILED) {
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t mapped = (size + sim::kScenePadding + page - 1) / page * page;
+    void* at = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at != MAP_FAILED && mmap(at, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == at) {
       close(fd);
       map_ = at;
       size_ = size;
+      mapped_ = mapped;
       return {};
     }
+    if (at != MAP_FAILED) munmap(at, mapped);
   }
   std::string reason = ReadAll(fd, text_);
   close(fd);
@@ -82,7 +88,7 @@ std::string SceneText::Load(const std::string& path) {
 }
 
 void SceneText::Release() {
-  if (map_) munmap(map_, size_);
+  if (map_) munmap(map_, mapped_);
   map_ = nullptr;
   std::string().swap(text_);
 }
