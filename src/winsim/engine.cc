@@ -126,8 +126,9 @@ std::string BackColor(HWND form, HWND control, ControlKind kind) {
   return sim::ColourText(Colour::Rgb(GetRValue(colour), GetGValue(colour), GetBValue(colour)));
 }
 
-// The form as the person at the screen sees it, read from its controls.
-FormSnapshot ReadForm(HWND form, const FormLayout& layout) {
+// The form as the person at the screen sees it, read from its controls;
+// without `lists`, the lists' rows and ticks are left unread.
+FormSnapshot ReadForm(HWND form, const FormLayout& layout, bool lists) {
   FormSnapshot shown;
   shown.form = layout.name;
   shown.title = Narrow(Text(form));
@@ -156,6 +157,7 @@ FormSnapshot ReadForm(HWND form, const FormLayout& layout) {
         s.items = Narrowed(Items(form, layout, c.name));
         break;
       case ControlKind::kCheckList:
+        if (!lists) break;
         s.rows = Narrowed(Rows(form, layout, c.name));
         s.ticks = Ticks(form, layout, c.name);
         break;
@@ -220,12 +222,18 @@ class Player {
 
   void Step(HWND form) {
     const FormLayout& layout = LayoutOf(form);
-    const FormSnapshot shown = ReadForm(form, layout);
+    // Reading every row and tick costs two messages to the add-in's thread
+    // a row: only where the actions look at them or the action needs them.
+    const bool lists = actions_.ReadsLists();
+    FormSnapshot shown = ReadForm(form, layout, lists);
     lastForm_ = layout.name;
     const std::optional<Action> action = actions_.Next(shown);
     if (!action) {
       throw ScriptError(0, "the actions ended while " + layout.name + " (\"" + shown.title + "\") is shown");
     }
+    const bool needsLists = action->kind == Action::Kind::kTick || action->kind == Action::Kind::kUntick ||
+                            action->kind == Action::Kind::kSnapshot;
+    if (!lists && needsLists) shown = ReadForm(form, layout, true);
     try {
       Perform(form, layout, shown, *action);
     } catch (const ScriptError& e) {

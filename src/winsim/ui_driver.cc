@@ -220,12 +220,21 @@ void Click(HWND form, const FormLayout& layout, std::string_view control) {
 void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked) {
   const HWND window = Usable(form, layout, control);
   Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
-  LVITEMW item{};
-  item.stateMask = LVIS_STATEIMAGEMASK;
-  item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
-  if (!Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item))) {
+  // A text box that refused to let the focus go keeps it: the click never reached the list.
+  if (FocusedWindow(form) != window) return;
+  if (row < 0 || row >= Send(window, LVM_GETITEMCOUNT, 0, 0)) {
     throw UiDriverError("cannot tick row " + std::to_string(row) + " of " + std::string(control));
   }
+  // As a user does it: the row brought into view and chosen, then Space on it
+  // when its box is not as wanted (the list keeps no ticks of its own to set).
+  LVITEMW item{};
+  item.stateMask = LVIS_FOCUSED | LVIS_SELECTED;
+  item.state = LVIS_FOCUSED | LVIS_SELECTED;
+  Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+  const auto state =
+      static_cast<UINT>(Send(window, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+  if (((state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2)) != ticked) SendKey(window, VK_SPACE);
 }
 
 void Tick(HWND form, const FormLayout& layout, int row, bool ticked) {

@@ -64,8 +64,10 @@ HWND ControlWindow(HWND form, const FormLayout& layout, std::string_view control
 // A click: BM_CLICK on a button or check box (the button takes the focus
 // first, as a mouse click gives it), STN_CLICKED for a clickable label.
 void Click(HWND form, const FormLayout& layout, std::string_view control);
-// Sets the tick of `row` of a check list as a click on its check box does
-// (the list takes the focus first); without a name, the layout's only check list.
+// Sets the tick of `row` of a check list as a user does: the list takes the
+// focus (when a text box refuses to let it go, nothing is ticked), the row
+// is chosen and, when its box is not as wanted, Space turns it over; without
+// a name, the layout's only check list.
 void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked);
 void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
 // A user's pick in a drop-down: the focus moves to it (so a text box's Exit
