@@ -10,6 +10,8 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -20,6 +22,7 @@
 #include "ponderix.h"
 #include "run/ponderix1.h"
 #include "run/sw_connection.h"
+#include "sim/terminal.h"
 #include "win32/module.h"
 #include "win32/registration.h"
 #include "win32/text.h"
@@ -180,7 +183,10 @@ const ControlSnapshot* Find(const FormSnapshot& shown, const std::string& name) 
 class Player {
  public:
   Player(sim::ActionSource& actions, FakeHost& host, std::vector<FormSnapshot>& snapshots)
-      : actions_(actions), host_(host), snapshots_(snapshots) {}
+      : actions_(actions),
+        host_(host),
+        snapshots_(snapshots),
+        times_(std::getenv("PONDERIX_SIM_TIMES") != nullptr) {}
 
   // Until the command has returned: acknowledges message boxes and plays an
   // action on each form shown.
@@ -222,6 +228,7 @@ class Player {
 
   void Step(HWND form) {
     const FormLayout& layout = LayoutOf(form);
+    if (times_ && layout.name != lastForm_) Time(layout.name + " shown");
     // Reading every row and tick costs two messages to the add-in's thread
     // a row: only where the actions look at them or the action needs them.
     const bool lists = actions_.ReadsLists();
@@ -239,6 +246,14 @@ class Player {
     } catch (const ScriptError& e) {
       actions_.Rejected(e);
     }
+    if (times_) Time(sim::ActionText(*action) + " done");
+  }
+
+  // With PONDERIX_SIM_TIMES set (bench/dll-scale sets it): when each form
+  // came up and each action was done, in seconds since the command started.
+  void Time(const std::string& what) const {
+    std::fprintf(stderr, "ponderix-sim: %.2f s: %s\n", static_cast<double>(GetTickCount64() - start_) / 1000,
+                 what.c_str());
   }
 
   // The control a user means: its name, or else the caption of a shown control.
@@ -369,6 +384,8 @@ class Player {
   std::vector<FormSnapshot>& snapshots_;
   std::string lastForm_;
   std::optional<std::string> failureBox_;
+  bool times_;
+  ULONGLONG start_ = GetTickCount64();
 };
 
 // Watches a person at the screen: the last form shown, and the add-in's

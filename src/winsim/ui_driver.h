@@ -35,8 +35,12 @@ class WindowGoneError : public UiDriverError {
   using UiDriverError::UiDriverError;
 };
 
-// How long one message may take to be processed before the call gives up.
+// How long one message may take to be processed before the call gives up;
+// for a message that runs the add-in's handlers (a click, a key, a pick, the
+// close box, OK of a message box), how long its thread may go without doing
+// any work, and kUiWorkLimitMs how long it may work in all.
 inline constexpr int kUiMessageTimeoutMs = 5000;
+inline constexpr int kUiWorkLimitMs = 30 * 60 * 1000;
 
 // Runs `show` (a modal show, a message box) on this thread while `drive`
 // acts on it from a second thread. Returns what went wrong on the driver's

@@ -353,6 +353,47 @@ const Test kManyRows("Toolkit.AListOfThousandsOfRowsFillsAndTicksInAFewMessages"
   check.Equal(events.log.size(), size_t{0}, "no change reported for ticks set from code");
 });
 
+// A handler that works longer than a message may take (OK writing every
+// chosen part) is waited for while its thread works; one whose thread does
+// nothing is reported as stuck, with why.
+const Test kLongHandlers("UiDriver.WaitsForAHandlerThatWorksAndReportsOneThatIsStuck", [](Check& check) {
+  const FormLayout layout = frmPartSelect::Layout(kMakerWebAddress);
+  struct Busy final : FormEvents {
+    bool idle = false;
+    void Click(std::string_view /*control*/) override {
+      const ULONGLONG end = GetTickCount64() + kUiMessageTimeoutMs + 1500;
+      while (GetTickCount64() < end) {
+        if (idle) Sleep(100);
+      }
+    }
+  };
+  for (const bool idle : {false, true}) {
+    const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+    Busy events;
+    events.idle = idle;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    form->SetTitle("long handler");
+    std::string clicked;
+    const std::string error = ShowAndDrive([&] { form->ShowModal(); },
+                                           [&] {
+                                             const HWND window = ShownForm("long handler");
+                                             try {
+                                               Click(window, layout, "cmdSelectAll");
+                                               clicked = "answered";
+                                             } catch (const UiDriverError& e) {
+                                               clicked = e.what();
+                                             }
+                                             Close(window);
+                                           });
+    check.Equal(error, std::string(), "driver");
+    check.Equal(
+        clicked,
+        std::string(idle ? "window did not process message 0x00F5 in time: its thread did no work for 5 s"
+                         : "answered"),
+        idle ? "an idle handler" : "a working handler");
+  }
+});
+
 // A window destroyed between being found and being asked is gone, not stuck,
 // and the driver names the message in hex.
 const Test kGone("UiDriver.AWindowDestroyedAfterBeingFoundIsGone", [](Check& check) {
