@@ -529,25 +529,31 @@ void Win32Control::FitDropList() {
 void Win32Control::FitCheckListColumn() {
   // One column as wide as the longest row (or the list), so long rows scroll
   // sideways. Measured here rather than by the list, which would ask for
-  // every row. Rows by length, longest first, until none can be wider.
+  // every row: each row as the sum of its characters' widths (no call to
+  // Windows a row over tens of thousands), the widest of them also measured
+  // as a whole, which shaping or kerning may widen.
   int widest = 0;
   if (!shown_.empty()) {
     const WindowDc dc(window_, reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0)));
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc.get(), &metrics);
-    std::vector<size_t> order(shown_.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [this](size_t a, size_t b) { return shown_[a].size() > shown_[b].size(); });
-    for (const size_t i : order) {
-      const std::wstring& text = shown_[i];
-      if (static_cast<int>(text.size()) * std::max<int>(metrics.tmMaxCharWidth, 1) <= widest) break;
-      SIZE size{};
-      GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
-      widest = std::max(widest, static_cast<int>(size.cx));
+    std::vector<int> widths(0x10000, -1);
+    size_t widestRow = 0;
+    for (size_t i = 0; i < shown_.size(); ++i) {
+      int width = 0;
+      for (const wchar_t c : shown_[i]) {
+        int& w = widths[static_cast<size_t>(c)];
+        if (w < 0 && !GetCharWidth32W(dc.get(), c, c, &w)) w = 0;
+        width += w;
+      }
+      if (width > widest) {
+        widest = width;
+        widestRow = i;
+      }
     }
+    const std::wstring& text = shown_[widestRow];
+    SIZE size{};
+    GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
     // The check box in front and the margins the list keeps around a label.
-    widest += GetSystemMetrics(SM_CXSMICON) + form_.Scaled(20);
+    widest = std::max(widest, static_cast<int>(size.cx)) + GetSystemMetrics(SM_CXSMICON) + form_.Scaled(20);
   }
   RECT rect{};
   GetClientRect(window_, &rect);
