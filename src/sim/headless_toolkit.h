@@ -68,6 +68,11 @@ class ActionSource {
   // Tells the source that an action was carried out but changed nothing, and
   // why; a script goes on, a person at a terminal is told.
   virtual void Unchanged(const std::string& why) { static_cast<void>(why); }
+  // Whether Next looks at the rows and ticks of the form's lists. A script
+  // does not (it only names rows), so an engine that reads a shown form
+  // through its windows may leave tens of thousands of rows unread until an
+  // action needs them.
+  virtual bool ReadsLists() const { return true; }
 };
 
 // Actions from a list (tests) or from the lines of a script file.
@@ -77,6 +82,7 @@ class ScriptSource : public ActionSource {
   // Parses the whole text at once, so that a bad line is found before the run.
   static ScriptSource FromText(const std::string& text);
   std::optional<Action> Next(const FormSnapshot& shown) override;
+  bool ReadsLists() const override { return false; }
 
  private:
   std::vector<Action> actions_;

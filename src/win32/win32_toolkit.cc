@@ -44,6 +44,8 @@ constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 // Sent to a form to give the focus back to a text box whose Exit refused to
 // let it go after the focus had already gone.
 constexpr UINT kRefocusMessage = WM_APP + 1;
+// Posted to a form to repaint a check list (the control's index) whose ticks code has set.
+constexpr UINT kRepaintMessage = WM_APP + 2;
 constexpr wchar_t kDefaultFace[] = L"Tahoma";
 constexpr double kDefaultPoints = 8.25;
 constexpr int kBaseDpi = 96;  // the pixel sizes below are for this
@@ -173,16 +175,22 @@ class Win32Control final : public CheckListControl,
   int index() const { return index_; }
   HWND window() const { return window_; }
   Colour back() const { return back_; }
-  HWND dropList = nullptr;  // a drop-down's list window
-  int knownIndex = -1;      // a drop-down's selection as last reported
-  bool settingTicks = false;
-  // A check list's ticks, kept in step with the list's own by its
-  // notifications: under Wine every message to a list costs a server round
-  // trip, and the add-in reads and sets ticks row by row over tens of
-  // thousands of rows.
-  void TickChanged(int row, bool ticked) {
-    if (row >= 0 && row < static_cast<int>(ticks_.size())) ticks_[static_cast<size_t>(row)] = ticked;
-  }
+  HWND dropList = nullptr;     // a drop-down's list window
+  int knownIndex = -1;         // a drop-down's selection as last reported
+  bool repaintPosted = false;  // a check list's repaint is on its way
+
+  // A check list is a virtual list view: it keeps no rows and no ticks of
+  // its own but asks for those it paints or is asked about (LVN_GETDISPINFO),
+  // so that neither filling it nor ticking every row costs a message per
+  // row, which under Wine is a server round trip each, over tens of
+  // thousands of rows. Its check boxes are ours to draw and to toggle.
+  void Describe(LVITEMW& item) const;
+  // The row at or after `start` (then from the top) whose text begins with
+  // `prefix`, ignoring case, as typing in the list looks for it; -1 when none.
+  int FindRow(int start, const wchar_t* prefix, bool wrap) const;
+  // A user's click on a row's box, or Space: the tick turns over, the row is
+  // painted again, screen readers are told, and the change is reported.
+  void Toggle(int row);
 
   // Control
   void SetFocus() override;
@@ -222,8 +230,9 @@ class Win32Control final : public CheckListControl,
   int index_;
   HWND window_;  // owned by the form's window, destroyed with it
   Colour back_;
-  std::vector<std::string> rows_;  // a check list's rows, as given
-  std::vector<bool> ticks_;        // and their ticks, as the list shows them
+  std::vector<std::string> rows_;    // a check list's rows, as given
+  std::vector<std::wstring> shown_;  // and as the list shows them
+  std::vector<bool> ticks_;          // and their ticks
 };
 
 class Win32Form final : public Form {
@@ -262,6 +271,9 @@ class Win32Form final : public Form {
   // Gives `control` the focus, first asking the text box that has it (LetGo).
   void FocusControl(HWND control);
   void Repaint(HWND control) const { InvalidateRect(control, nullptr, TRUE); }
+  // One repaint of a check list for any number of ticks set from code,
+  // once the handler that set them is done.
+  void RepaintSoon(Win32Control& list);
 
   static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
   static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -284,7 +296,7 @@ class Win32Form final : public Form {
   void FitControl(Win32Control& control);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code, HWND control);
-  void Notify(const NMHDR& header);
+  LRESULT Notify(NMHDR& header);
   LRESULT ColourControl(HDC dc, HWND control);
   void DrawDropItem(const DRAWITEMSTRUCT& item);
   LRESULT HandleControl(Win32Control& control, UINT message, WPARAM wParam, LPARAM lParam);
@@ -383,31 +395,21 @@ void Win32Control::Clear() {
     knownIndex = -1;
     FitDropList();
   } else {
-    SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
     rows_.clear();
+    shown_.clear();
     ticks_.clear();
+    SendMessageW(window_, LVM_SETITEMCOUNT, 0, 0);
     FitCheckListColumn();
   }
 }
 
 void Win32Control::SetRows(const std::vector<std::string>& rows) {
-  settingTicks = true;
-  SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(window_, LVM_DELETEALLITEMS, 0, 0);
   rows_ = rows;
+  shown_.clear();
+  shown_.reserve(rows.size());
+  for (const std::string& row : rows) shown_.push_back(Widen(row));
   ticks_.assign(rows.size(), false);
-  for (size_t i = 0; i < rows.size(); ++i) {
-    std::wstring text = Widen(rows[i]);
-    LVITEMW item{};
-    item.mask = LVIF_TEXT | LVIF_STATE;
-    item.iItem = static_cast<int>(i);
-    item.pszText = text.data();
-    item.stateMask = LVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(1);  // an empty box
-    SendMessageW(window_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  }
-  SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
-  settingTicks = false;
+  SendMessageW(window_, LVM_SETITEMCOUNT, rows.size(), 0);
   FitCheckListColumn();
   form_.Repaint(window_);
 }
@@ -426,12 +428,48 @@ void Win32Control::SetTicked(int row, bool ticked) {
   if (row < 0 || row >= RowCount())
     throw std::out_of_range("row " + std::to_string(row) + " of " + layout_.name);
   if (ticks_[static_cast<size_t>(row)] == ticked) return;
-  LVITEMW item{};
-  item.stateMask = LVIS_STATEIMAGEMASK;
-  item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
-  settingTicks = true;
-  SendMessageW(window_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  settingTicks = false;
+  ticks_[static_cast<size_t>(row)] = ticked;
+  form_.RepaintSoon(*this);
+}
+
+void Win32Control::Describe(LVITEMW& item) const {
+  if (item.iItem < 0 || item.iItem >= static_cast<int>(rows_.size())) return;
+  const auto row = static_cast<size_t>(item.iItem);
+  if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+    const std::wstring& text = shown_[row];
+    const size_t length = std::min(text.size(), static_cast<size_t>(item.cchTextMax) - 1);
+    std::copy_n(text.data(), length, item.pszText);
+    item.pszText[length] = L'\0';
+  }
+  if ((item.mask & LVIF_STATE) && (item.stateMask & LVIS_STATEIMAGEMASK)) {
+    item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(ticks_[row] ? 2 : 1);
+  }
+}
+
+int Win32Control::FindRow(int start, const wchar_t* prefix, bool wrap) const {
+  const int count = static_cast<int>(shown_.size());
+  const size_t length = prefix ? wcslen(prefix) : 0;
+  if (count == 0 || length == 0) return -1;
+  start = std::clamp(start, 0, count - 1);
+  for (int n = 0; n < (wrap ? count : count - start); ++n) {
+    const int row = (start + n) % count;
+    const std::wstring& text = shown_[static_cast<size_t>(row)];
+    if (text.size() >= length &&
+        CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(length), prefix,
+                       static_cast<int>(length)) == CSTR_EQUAL)
+      return row;
+  }
+  return -1;
+}
+
+void Win32Control::Toggle(int row) {
+  if (row < 0 || row >= RowCount()) return;
+  ticks_[static_cast<size_t>(row)] = !ticks_[static_cast<size_t>(row)];
+  SendMessageW(window_, LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
+  // The list cannot tell a screen reader that a box it does not keep changed.
+  NotifyWinEvent(EVENT_OBJECT_STATECHANGE, window_, OBJID_CLIENT, row + 1);
+  const std::string& name = layout_.name;
+  form_.Guarded([&] { form_.events().Change(name); });
 }
 
 void Win32Control::AddItem(const std::string& text, int index) {
@@ -489,12 +527,37 @@ void Win32Control::FitDropList() {
 }
 
 void Win32Control::FitCheckListColumn() {
-  // One column as wide as the longest row (or the list), so long rows scroll sideways.
-  SendMessageW(window_, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE);
-  const int widest = static_cast<int>(SendMessageW(window_, LVM_GETCOLUMNWIDTH, 0, 0));
+  // One column as wide as the longest row (or the list), so long rows scroll
+  // sideways. Measured here rather than by the list, which would ask for
+  // every row: each row as the sum of its characters' widths (no call to
+  // Windows a row over tens of thousands), the widest of them also measured
+  // as a whole, which shaping or kerning may widen.
+  int widest = 0;
+  if (!shown_.empty()) {
+    const WindowDc dc(window_, reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0)));
+    std::vector<int> widths(0x10000, -1);
+    size_t widestRow = 0;
+    for (size_t i = 0; i < shown_.size(); ++i) {
+      int width = 0;
+      for (const wchar_t c : shown_[i]) {
+        int& w = widths[static_cast<size_t>(c)];
+        if (w < 0 && !GetCharWidth32W(dc.get(), c, c, &w)) w = 0;
+        width += w;
+      }
+      if (width > widest) {
+        widest = width;
+        widestRow = i;
+      }
+    }
+    const std::wstring& text = shown_[widestRow];
+    SIZE size{};
+    GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+    // The check box in front and the margins the list keeps around a label.
+    widest = std::max(widest, static_cast<int>(size.cx)) + GetSystemMetrics(SM_CXSMICON) + form_.Scaled(20);
+  }
   RECT rect{};
   GetClientRect(window_, &rect);
-  if (widest < rect.right) SendMessageW(window_, LVM_SETCOLUMNWIDTH, 0, rect.right);
+  SendMessageW(window_, LVM_SETCOLUMNWIDTH, 0, std::max(widest, static_cast<int>(rect.right)));
 }
 
 // ---- Win32Form ----
@@ -632,6 +695,8 @@ void Win32Form::CreateControls() {
     }
     if (c.kind == ControlKind::kCheckList) {
       SendMessageW(control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+      // The boxes are asked for like the texts, also by LVM_GETITEMSTATE, as screen readers read them.
+      SendMessageW(control, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
       const COLORREF back = Resolve(c.backColour);
       SendMessageW(control, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(back));
       SendMessageW(control, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(back));
@@ -710,7 +775,7 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
       break;
     case ControlKind::kCheckList:
       className = WC_LISTVIEWW;
-      style |= LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+      style |= LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
       exStyle |= WS_EX_CLIENTEDGE;
       break;
   }
@@ -816,6 +881,13 @@ void Win32Form::Hide() {
   if (wasShown) PostMessageW(window_.get(), WM_NULL, 0, 0);
 }
 
+void Win32Form::RepaintSoon(Win32Control& list) {
+  if (list.repaintPosted) return;
+  list.repaintPosted =
+      PostMessageW(window_.get(), kRepaintMessage, static_cast<WPARAM>(list.index()), 0) != FALSE;
+  if (!list.repaintPosted) Repaint(list.window());
+}
+
 void Win32Form::Guarded(const std::function<void()>& handler) noexcept {
   try {
     handler();
@@ -890,7 +962,12 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (lParam != 0) Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
       return 0;
     case WM_NOTIFY:
-      Notify(*reinterpret_cast<const NMHDR*>(lParam));
+      return Notify(*reinterpret_cast<NMHDR*>(lParam));
+    case kRepaintMessage:
+      if (Win32Control* list = ById(kFirstControlId + static_cast<int>(wParam))) {
+        list->repaintPosted = false;
+        Repaint(list->window());
+      }
       return 0;
     case WM_NEXTDLGCTL:
       // As a dialog does: a given control, or the next or previous tab stop.
@@ -982,20 +1059,23 @@ void Win32Form::Command(int id, int code, HWND window) {
   }
 }
 
-void Win32Form::Notify(const NMHDR& header) {
-  if (header.code != LVN_ITEMCHANGED) return;
-  Win32Control* control = ById(static_cast<int>(header.idFrom));
-  if (!control || control->layout().kind != ControlKind::kCheckList) return;
-  const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-  if (!(change.uChanged & LVIF_STATE)) return;
-  const UINT before = change.uOldState & LVIS_STATEIMAGEMASK;
-  const UINT after = change.uNewState & LVIS_STATEIMAGEMASK;
-  // A tick given or taken; a row getting its first box is no change.
-  if (before == after || before == 0 || after == 0) return;
-  control->TickChanged(change.iItem, after == INDEXTOSTATEIMAGEMASK(2));
-  if (control->settingTicks) return;
-  const std::string& name = control->layout().name;
-  Guarded([&] { events_.Change(name); });
+LRESULT Win32Form::Notify(NMHDR& header) {
+  Win32Control* list = ById(static_cast<int>(header.idFrom));
+  if (!list || list->window() != header.hwndFrom || list->layout().kind != ControlKind::kCheckList) return 0;
+  switch (header.code) {
+    case LVN_GETDISPINFOW:
+      list->Describe(reinterpret_cast<NMLVDISPINFOW&>(header).item);
+      return 0;
+    case LVN_ODFINDITEMW: {
+      const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+      if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL))) return -1;
+      return list->FindRow(find.iStart, find.lvfi.psz, (find.lvfi.flags & LVFI_WRAP) != 0);
+    }
+    default:
+      // Whatever the list says of check boxes (LVN_ITEMCHANGED) is not ours:
+      // the ticks change by Toggle and SetTicked only.
+      return 0;
+  }
 }
 
 LRESULT Win32Form::ColourControl(HDC dc, HWND window) {
@@ -1053,6 +1133,7 @@ LRESULT CALLBACK Win32Form::ControlProc(HWND window, UINT message, WPARAM wParam
 LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wParam, LPARAM lParam) {
   const HWND window = control.window();
   const bool textBox = control.layout().kind == ControlKind::kTextBox;
+  const bool checkList = control.layout().kind == ControlKind::kCheckList;
   const std::string& name = control.layout().name;
   const auto key = static_cast<int>(wParam);
   switch (message) {
@@ -1061,6 +1142,11 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
       if (textBox) return DefSubclassProc(window, message, wParam, lParam) | DLGC_WANTALLKEYS;
       break;
     case WM_KEYDOWN:
+      if (checkList && key == VK_SPACE && ShiftState() == 0) {
+        control.Toggle(
+            static_cast<int>(SendMessageW(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
+        return 0;
+      }
       if (key == VK_TAB || (textBox && (key == VK_RETURN || key == VK_ESCAPE))) {
         const int shift = ShiftState();
         if (textBox) Guarded([&] { events_.KeyDown(name, key, shift); });
@@ -1076,7 +1162,9 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
       break;
     case WM_CHAR:
       // Eaten, so that an edit does not beep and a list does not search for them.
-      if (key == L'\t' || (textBox && (key == L'\r' || key == 0x1B || key == L'\n'))) return 0;
+      if (key == L'\t' || (textBox && (key == L'\r' || key == 0x1B || key == L'\n')) ||
+          (checkList && key == L' '))
+        return 0;
       break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
@@ -1086,6 +1174,13 @@ LRESULT Win32Form::HandleControl(Win32Control& control, UINT message, WPARAM wPa
         if (!LetGo(window)) return 0;
         const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
         exited_ = nullptr;
+        if (checkList) {
+          LVHITTESTINFO hit{};
+          hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+          const auto row =
+              static_cast<int>(SendMessageW(window, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+          if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON)) control.Toggle(row);
+        }
         return result;
       }
       break;

@@ -10,6 +10,8 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -20,6 +22,7 @@
 #include "ponderix.h"
 #include "run/ponderix1.h"
 #include "run/sw_connection.h"
+#include "sim/terminal.h"
 #include "win32/module.h"
 #include "win32/registration.h"
 #include "win32/text.h"
@@ -126,8 +129,9 @@ std::string BackColor(HWND form, HWND control, ControlKind kind) {
   return sim::ColourText(Colour::Rgb(GetRValue(colour), GetGValue(colour), GetBValue(colour)));
 }
 
-// The form as the person at the screen sees it, read from its controls.
-FormSnapshot ReadForm(HWND form, const FormLayout& layout) {
+// The form as the person at the screen sees it, read from its controls;
+// without `lists`, the lists' rows and ticks are left unread.
+FormSnapshot ReadForm(HWND form, const FormLayout& layout, bool lists) {
   FormSnapshot shown;
   shown.form = layout.name;
   shown.title = Narrow(Text(form));
@@ -156,6 +160,7 @@ FormSnapshot ReadForm(HWND form, const FormLayout& layout) {
         s.items = Narrowed(Items(form, layout, c.name));
         break;
       case ControlKind::kCheckList:
+        if (!lists) break;
         s.rows = Narrowed(Rows(form, layout, c.name));
         s.ticks = Ticks(form, layout, c.name);
         break;
@@ -178,7 +183,10 @@ const ControlSnapshot* Find(const FormSnapshot& shown, const std::string& name) 
 class Player {
  public:
   Player(sim::ActionSource& actions, FakeHost& host, std::vector<FormSnapshot>& snapshots)
-      : actions_(actions), host_(host), snapshots_(snapshots) {}
+      : actions_(actions),
+        host_(host),
+        snapshots_(snapshots),
+        times_(std::getenv("PONDERIX_SIM_TIMES") != nullptr) {}
 
   // Until the command has returned: acknowledges message boxes and plays an
   // action on each form shown.
@@ -220,17 +228,32 @@ class Player {
 
   void Step(HWND form) {
     const FormLayout& layout = LayoutOf(form);
-    const FormSnapshot shown = ReadForm(form, layout);
+    if (times_ && layout.name != lastForm_) Time(layout.name + " shown");
+    // Reading every row and tick costs two messages to the add-in's thread
+    // a row: only where the actions look at them or the action needs them.
+    const bool lists = actions_.ReadsLists();
+    FormSnapshot shown = ReadForm(form, layout, lists);
     lastForm_ = layout.name;
     const std::optional<Action> action = actions_.Next(shown);
     if (!action) {
       throw ScriptError(0, "the actions ended while " + layout.name + " (\"" + shown.title + "\") is shown");
     }
+    const bool needsLists = action->kind == Action::Kind::kTick || action->kind == Action::Kind::kUntick ||
+                            action->kind == Action::Kind::kSnapshot;
+    if (!lists && needsLists) shown = ReadForm(form, layout, true);
     try {
       Perform(form, layout, shown, *action);
     } catch (const ScriptError& e) {
       actions_.Rejected(e);
     }
+    if (times_) Time(sim::ActionText(*action) + " done");
+  }
+
+  // With PONDERIX_SIM_TIMES set (bench/dll-scale sets it): when each form
+  // came up and each action was done, in seconds since the command started.
+  void Time(const std::string& what) const {
+    std::fprintf(stderr, "ponderix-sim: %.2f s: %s\n", static_cast<double>(GetTickCount64() - start_) / 1000,
+                 what.c_str());
   }
 
   // The control a user means: its name, or else the caption of a shown control.
@@ -361,6 +384,8 @@ class Player {
   std::vector<FormSnapshot>& snapshots_;
   std::string lastForm_;
   std::optional<std::string> failureBox_;
+  bool times_;
+  ULONGLONG start_ = GetTickCount64();
 };
 
 // Watches a person at the screen: the last form shown, and the add-in's

@@ -43,6 +43,73 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return static_cast<LRESULT>(result);
 }
 
+// The answer to the last message sent by SendToHandler from this thread,
+// numbered so that a late answer to one given up on is not taken for the next.
+thread_local ULONG_PTR sentNumber = 0;
+thread_local ULONG_PTR answeredNumber = 0;
+thread_local LRESULT answer = 0;
+
+void CALLBACK Answered(HWND /*window*/, UINT /*message*/, ULONG_PTR number, LRESULT result) {
+  answeredNumber = number;
+  answer = result;
+}
+
+// CPU time the thread has used, in 100 ns; 0 when it cannot be told.
+ULONGLONG CpuTime(HANDLE thread) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!thread || !GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  auto ticks = [](FILETIME t) { return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+  return ticks(kernel) + ticks(user);
+}
+
+// A message whose processing runs the add-in's handlers, which may work for
+// minutes (OK writes every chosen part): waited for as long as the window's
+// thread keeps working, up to kUiWorkLimitMs; a thread that does no work for
+// kUiMessageTimeoutMs while the message is unanswered is stuck, and the
+// error says which of the two it was.
+LRESULT SendToHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  char number[16];
+  std::snprintf(number, sizeof number, "0x%04X", message);
+  const ULONG_PTR sent = ++sentNumber;
+  if (!SendMessageCallbackW(window, message, wParam, lParam, &Answered, sent)) {
+    if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
+    throw UiDriverError(std::string("cannot send message ") + number);
+  }
+  const HANDLE thread =
+      OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, GetWindowThreadProcessId(window, nullptr));
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG sliceStart = start;
+  ULONGLONG worked = CpuTime(thread);
+  std::string stuck;
+  for (;;) {
+    MSG pending{};
+    // The answer comes as the callback, run while this thread looks at its messages.
+    while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&pending);
+    if (answeredNumber == sent) break;
+    const ULONGLONG now = GetTickCount64();
+    if (now - start >= static_cast<ULONGLONG>(kUiWorkLimitMs)) {
+      stuck = " in time: still busy after " + std::to_string(kUiWorkLimitMs / 1000) + " s";
+      break;
+    }
+    if (now - sliceStart >= static_cast<ULONGLONG>(kUiMessageTimeoutMs)) {
+      // Work is at least 1 % of the time: a thread that only wakes now and
+      // then (a sleep, a modal loop's timer) does not count as working.
+      const ULONGLONG cpu = CpuTime(thread);
+      if (cpu - worked < static_cast<ULONGLONG>(kUiMessageTimeoutMs) * 10000 / 100) {
+        stuck = " in time: its thread did no work for " + std::to_string(kUiMessageTimeoutMs / 1000) + " s";
+        break;
+      }
+      worked = cpu;
+      sliceStart = now;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr, kPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+  if (thread) CloseHandle(thread);
+  if (stuck.empty()) return answer;
+  if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
+  throw UiDriverError(std::string("window did not process message ") + number + stuck);
+}
+
 struct Search {
   const std::wstring* title = nullptr;  // null: any message box, or any form
   bool anyForm = false;
@@ -108,14 +175,14 @@ void SendKey(HWND target, int virtualKey) {
   const UINT scan = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
   const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
   const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
-  Send(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), down);
+  SendToHandler(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), down);
   wchar_t typed = 0;
   if (virtualKey == VK_TAB) typed = L'\t';
   if (virtualKey == VK_RETURN) typed = L'\r';
   if (virtualKey == VK_ESCAPE) typed = 0x1B;
   // The key may have moved the focus on; the character goes where the key went.
-  if (typed != 0 && IsWindow(target)) Send(target, WM_CHAR, typed, down);
-  if (IsWindow(target)) Send(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), up);
+  if (typed != 0 && IsWindow(target)) SendToHandler(target, WM_CHAR, typed, down);
+  if (IsWindow(target)) SendToHandler(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), up);
 }
 
 BOOL CALLBACK CloseOne(HWND window, LPARAM /*unused*/) {
@@ -210,22 +277,32 @@ HWND ControlWindow(HWND form, const FormLayout& layout, std::string_view control
 void Click(HWND form, const FormLayout& layout, std::string_view control) {
   const HWND window = Usable(form, layout, control);
   if (KindOf(layout, control) == ControlKind::kLabel) {
-    Send(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), reinterpret_cast<LPARAM>(window));
+    SendToHandler(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED),
+                  reinterpret_cast<LPARAM>(window));
   } else {
     // BM_CLICK presses and releases the mouse on the button: it takes the focus, then reports the click.
-    Send(window, BM_CLICK, 0, 0);
+    SendToHandler(window, BM_CLICK, 0, 0);
   }
 }
 
 void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked) {
   const HWND window = Usable(form, layout, control);
   Send(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
-  LVITEMW item{};
-  item.stateMask = LVIS_STATEIMAGEMASK;
-  item.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
-  if (!Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item))) {
+  // A text box that refused to let the focus go keeps it: the click never reached the list.
+  if (FocusedWindow(form) != window) return;
+  if (row < 0 || row >= Send(window, LVM_GETITEMCOUNT, 0, 0)) {
     throw UiDriverError("cannot tick row " + std::to_string(row) + " of " + std::string(control));
   }
+  // As a user does it: the row brought into view and chosen, then Space on it
+  // when its box is not as wanted (the list keeps no ticks of its own to set).
+  LVITEMW item{};
+  item.stateMask = LVIS_FOCUSED | LVIS_SELECTED;
+  item.state = LVIS_FOCUSED | LVIS_SELECTED;
+  Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+  const auto state =
+      static_cast<UINT>(Send(window, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+  if (((state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2)) != ticked) SendKey(window, VK_SPACE);
 }
 
 void Tick(HWND form, const FormLayout& layout, int row, bool ticked) {
@@ -243,7 +320,8 @@ void Pick(HWND form, const FormLayout& layout, std::string_view control, int ind
   if (Send(window, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR && index >= 0) {
     throw UiDriverError("no item " + std::to_string(index) + " in " + std::string(control));
   }
-  Send(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), CBN_SELCHANGE), reinterpret_cast<LPARAM>(window));
+  SendToHandler(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), CBN_SELCHANGE),
+                reinterpret_cast<LPARAM>(window));
 }
 
 void Focus(HWND form, const FormLayout& layout, std::string_view control) {
@@ -275,7 +353,7 @@ void Key(HWND form, int virtualKey) {
   SendKey(focus, virtualKey);
 }
 
-void Close(HWND form) { Send(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void Close(HWND form) { SendToHandler(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
 void PostQuit(HWND form, int exitCode) {
   if (!PostThreadMessageW(GetWindowThreadProcessId(form, nullptr), WM_QUIT, static_cast<WPARAM>(exitCode),
@@ -436,7 +514,7 @@ std::string MessageIcon(HWND messageBox) {
 void PressOk(HWND messageBox) {
   const HWND ok = GetDlgItem(messageBox, IDOK);
   if (!ok || !IsWindowVisible(ok)) throw UiDriverError("the message box has no OK button");
-  Send(messageBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+  SendToHandler(messageBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
 
 }  // namespace ponderix::winsim

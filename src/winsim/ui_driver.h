@@ -35,8 +35,12 @@ class WindowGoneError : public UiDriverError {
   using UiDriverError::UiDriverError;
 };
 
-// How long one message may take to be processed before the call gives up.
+// How long one message may take to be processed before the call gives up;
+// for a message that runs the add-in's handlers (a click, a key, a pick, the
+// close box, OK of a message box), how long its thread may go without doing
+// any work, and kUiWorkLimitMs how long it may work in all.
 inline constexpr int kUiMessageTimeoutMs = 5000;
+inline constexpr int kUiWorkLimitMs = 30 * 60 * 1000;
 
 // Runs `show` (a modal show, a message box) on this thread while `drive`
 // acts on it from a second thread. Returns what went wrong on the driver's
@@ -64,8 +68,10 @@ HWND ControlWindow(HWND form, const FormLayout& layout, std::string_view control
 // A click: BM_CLICK on a button or check box (the button takes the focus
 // first, as a mouse click gives it), STN_CLICKED for a clickable label.
 void Click(HWND form, const FormLayout& layout, std::string_view control);
-// Sets the tick of `row` of a check list as a click on its check box does
-// (the list takes the focus first); without a name, the layout's only check list.
+// Sets the tick of `row` of a check list as a user does: the list takes the
+// focus (when a text box refuses to let it go, nothing is ticked), the row
+// is chosen and, when its box is not as wanted, Space turns it over; without
+// a name, the layout's only check list.
 void Tick(HWND form, const FormLayout& layout, std::string_view control, int row, bool ticked);
 void Tick(HWND form, const FormLayout& layout, int row, bool ticked);
 // A user's pick in a drop-down: the focus moves to it (so a text box's Exit

@@ -46,13 +46,11 @@ HWND ShownForm(const std::string& title) {
   return form;
 }
 
-// A real press and release of the left button over `control`.
-void MouseClick(HWND control) {
-  RECT rect{};
-  GetWindowRect(control, &rect);
+// A real press and release of the left button at `at` on the screen.
+void MouseClick(POINT at) {
   // Absolute positions run from 0 to 65535 across the primary screen.
-  const LONG x = ((rect.left + rect.right) / 2) * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-  const LONG y = ((rect.top + rect.bottom) / 2) * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+  const LONG x = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+  const LONG y = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
   INPUT clicks[3] = {};
   const DWORD flags[3] = {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
   for (int i = 0; i < 3; ++i) {
@@ -60,6 +58,31 @@ void MouseClick(HWND control) {
     clicks[i].mi = {x, y, 0, flags[i] | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 0, 0};
   }
   if (SendInput(3, clicks, sizeof(INPUT)) != 3) throw UiDriverError("SendInput failed");
+}
+
+// ... over the middle of `control`.
+void MouseClick(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MouseClick(POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+}
+
+// ... on the check box of a row of `list`, found as the list itself finds it.
+void MouseClickBox(HWND list, int row) {
+  RECT bounds{};
+  bounds.left = LVIR_BOUNDS;
+  SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&bounds));
+  LVHITTESTINFO hit{};
+  hit.pt.y = (bounds.top + bounds.bottom) / 2;
+  for (hit.pt.x = bounds.left; hit.pt.x < bounds.left + 100; ++hit.pt.x) {
+    hit.flags = 0;
+    SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.flags & LVHT_ONITEMSTATEICON) break;
+  }
+  POINT at{hit.pt.x + 2, hit.pt.y};
+  ClientToScreen(list, &at);
+  MouseClick(at);
+  Sleep(200);
 }
 
 // A real press and release of a key, to the window with the focus.
@@ -75,8 +98,9 @@ void KeyPress(WORD key) {
 }
 
 // One line of the show, from the driver's thread. Besides the shared lines:
-// "mouse C" (a real click), "press Space" (a real key), "key A" (any letter), "char C X" (a typed
-// character), "wait MS", "quit N" (WM_QUIT), and the questions "? selection C",
+// "mouse C" (a real click), "mouse-box ROW" (a real click on the row's check box), "press Space" (a real
+// key), "key A" (any letter), "char C X" (a typed character), "wait MS", "quit N" (WM_QUIT), and the
+// questions "? selection C",
 // "? scrolls C" (a horizontal scroll bar) and "? row C" (the row with the focus).
 void Act(HWND form, const FormLayout& layout, const std::string& line, test::EventLog& events) {
   const std::string verb = line.substr(0, line.find(' '));
@@ -104,6 +128,8 @@ void Act(HWND form, const FormLayout& layout, const std::string& line, test::Eve
   } else if (verb == "mouse") {
     MouseClick(ControlWindow(form, layout, rest));
     WaitUntilHidden(form, kWaitMs);
+  } else if (verb == "mouse-box") {
+    MouseClickBox(ControlWindow(form, layout, "lboParts"), std::stoi(rest));
   } else if (verb == "tick" || verb == "untick") {
     // The driver's tick bypasses the list's focus: here a refused Exit drops it, as it drops a user's click.
     Focus(form, layout, "lboParts");
@@ -193,6 +219,9 @@ const Test kOwnRules("Toolkit.RulesOfItsOwn", [](Check& check) {
            "focus btnCancel|press Space|focus btnOK|press Space",
            "Exit txtDensVal btnCancel|Click btnCancel|Click btnOK"},
           // Row 3 made 300 characters longer: r finds rotor, and again after a pause.
+          {"Space and a click on a row's box turn its tick over", true,
+           "tick 1|press Space|mouse-box 2|? ticks|mouse-box 2|? ticks|close",
+           "Change lboParts|Change lboParts|Change lboParts|ticks 1010|Change lboParts|ticks 1000"},
           {"a long row scrolls sideways; a letter finds a row and ticks nothing", true,
            "widen 3|? scrolls lboParts|char lboParts r|? row lboParts|wait 1100|char lboParts r|"
            "? row lboParts|close",
@@ -257,6 +286,113 @@ void CheckGeometry(Check& check, const FormLayout& layout, const std::string& ti
       });
   check.Equal(error, std::string(), "driver");
 }
+
+// Messages sent to one window by this thread, counted while alive.
+class SentTo {
+ public:
+  explicit SentTo(HWND window)
+      : hook_(SetWindowsHookExW(WH_CALLWNDPROC, &Count, nullptr, GetCurrentThreadId())) {
+    window_ = window;
+    count_ = 0;
+  }
+  ~SentTo() { UnhookWindowsHookEx(hook_); }
+  SentTo(const SentTo&) = delete;
+  SentTo& operator=(const SentTo&) = delete;
+  int count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK Count(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && reinterpret_cast<const CWPSTRUCT*>(lParam)->hwnd == window_) ++count_;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static inline HWND window_ = nullptr;
+  static inline int count_ = 0;
+  HHOOK hook_;
+};
+
+// Under Wine each message to the list is a server round trip, and an
+// assembly has tens of thousands of parts: filling the list, ticking every
+// row from code and reading the ticks back cost a few messages, however
+// many rows; the driver (a screen reader's way) still reads each row's text
+// and tick through the list's window.
+const Test kManyRows("Toolkit.AListOfThousandsOfRowsFillsAndTicksInAFewMessages", [](Check& check) {
+  constexpr int kRows = 2000;
+  const FormLayout layout = frmPartSelect::Layout(kMakerWebAddress);
+  const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+  test::EventLog events;
+  const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+  form->SetTitle("many rows");
+  auto& list = form->CheckList("lboParts");
+  std::vector<std::string> rows;
+  for (int i = 0; i < kRows; ++i) rows.push_back("part " + std::to_string(i) + ".sldprt");
+  std::vector<bool> ticks;
+  for (int i = 0; i < kRows; ++i) ticks.push_back(i % 2 == 0);
+  {
+    const HWND window = FindWindowW(win32::kFormClassName, L"many rows");
+    const SentTo sent(ControlWindow(window, layout, "lboParts"));
+    list.SetRows(rows);
+    for (int i = 0; i < kRows; i += 2) list.SetTicked(i, true);
+    bool same = true;
+    for (int i = 0; i < kRows; ++i) same = same && list.Ticked(i) == ticks[static_cast<size_t>(i)];
+    check.True(same, "the ticks set from code");
+    check.True(sent.count() < 20,
+               "messages to the list for " + std::to_string(kRows) +
+                   " rows filled, half of them ticked and all read: " + std::to_string(sent.count()));
+  }
+  const std::string error = ShowAndDrive(
+      [&] { form->ShowModal(); },
+      [&] {
+        const HWND window = ShownForm("many rows");
+        check.True(Ticks(window, layout, "lboParts") == ticks, "the ticks read through the list's window");
+        const std::vector<std::wstring> shown = Rows(window, layout, "lboParts");
+        check.True(shown.size() == rows.size() && win32::Narrow(shown.back()) == rows.back(),
+                   "the rows read through the list's window");
+        Close(window);
+      });
+  check.Equal(error, std::string(), "driver");
+  check.Equal(events.log.size(), size_t{0}, "no change reported for ticks set from code");
+});
+
+// A handler that works longer than a message may take (OK writing every
+// chosen part) is waited for while its thread works; one whose thread does
+// nothing is reported as stuck, with why.
+const Test kLongHandlers("UiDriver.WaitsForAHandlerThatWorksAndReportsOneThatIsStuck", [](Check& check) {
+  const FormLayout layout = frmPartSelect::Layout(kMakerWebAddress);
+  struct Busy final : FormEvents {
+    bool idle = false;
+    void Click(std::string_view /*control*/) override {
+      const ULONGLONG end = GetTickCount64() + kUiMessageTimeoutMs + 1500;
+      while (GetTickCount64() < end) {
+        if (idle) Sleep(100);
+      }
+    }
+  };
+  for (const bool idle : {false, true}) {
+    const std::unique_ptr<Toolkit> toolkit = win32::MakeToolkit();
+    Busy events;
+    events.idle = idle;
+    const std::unique_ptr<Form> form = toolkit->LoadForm(layout, events);
+    form->SetTitle("long handler");
+    std::string clicked;
+    const std::string error = ShowAndDrive([&] { form->ShowModal(); },
+                                           [&] {
+                                             const HWND window = ShownForm("long handler");
+                                             try {
+                                               Click(window, layout, "cmdSelectAll");
+                                               clicked = "answered";
+                                             } catch (const UiDriverError& e) {
+                                               clicked = e.what();
+                                             }
+                                             Close(window);
+                                           });
+    check.Equal(error, std::string(), "driver");
+    check.Equal(
+        clicked,
+        std::string(idle ? "window did not process message 0x00F5 in time: its thread did no work for 5 s"
+                         : "answered"),
+        idle ? "an idle handler" : "a working handler");
+  }
+});
 
 // A window destroyed between being found and being asked is gone, not stuck,
 // and the driver names the message in hex.
