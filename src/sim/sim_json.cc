@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -512,11 +510,6 @@ Scene ParseScene(std::string_view text, const std::string& fileName, bool padded
   // byte order mark), goes on to the library, whose messages name the line.
   static_assert(kScenePadding >= simdjson::SIMDJSON_PADDING);
   {
-    std::unique_ptr<char[]> copy;
-    if (!padded) {
-      copy.reset(new char[text.size() + kScenePadding]);
-      std::memcpy(copy.get(), text.data(), text.size());
-    }
     simdjson::dom::parser parser;
     // Its tape and strings on huge pages: a large scene's are written once from end to end.
     if (parser.allocate(text.size()) == simdjson::SUCCESS &&
@@ -525,7 +518,8 @@ Scene ParseScene(std::string_view text, const std::string& fileName, bool padded
       AdviseHugePages(parser.doc.string_buf.get(), text.size() * 5 / 3);
     }
     simdjson::dom::element root;
-    if (parser.parse(copy ? copy.get() : text.data(), text.size(), false).get(root) == simdjson::SUCCESS) {
+    // Text without padding after it is copied by simdjson itself where it must be.
+    if (parser.parse(text.data(), text.size(), !padded).get(root) == simdjson::SUCCESS) {
       try {
         return ReadScene(DomReader(root));
       } catch (const Unplain&) {
