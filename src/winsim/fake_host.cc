@@ -307,12 +307,12 @@ class FakeObject final : public Counted<IDispatch, IID_IDispatch> {
     if (!object && type != FakeType::kApplication) return nullptr;
     int documentClass = kAnyDocument;
     if (type == FakeType::kDocument && state->options.distinctDocumentClasses) {
-      for (const sim::SimDocument& d : state->sim.scene().documents) {
-        if (d.path != path) continue;
-        if (d.type == kDocTypePart) documentClass = kPartDoc;
-        if (d.type == kDocTypeAssembly) documentClass = kAssemblyDoc;
+      if (opened) {
+        documentClass = kOpenedDoc;
+      } else if (const sim::SimDocument* d = state->sim.FindDocument(path)) {
+        if (d->type == kDocTypePart) documentClass = kPartDoc;
+        if (d->type == kDocTypeAssembly) documentClass = kAssemblyDoc;
       }
-      if (opened) documentClass = kOpenedDoc;
     }
     Held held;
     if constexpr (std::is_same_v<T, Document>) held.document = std::move(object);
