@@ -31,15 +31,24 @@ bool OfThisProcess(HWND window) {
   return process == GetCurrentProcessId();
 }
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// Throws for a message the window did not answer: gone, or "`what` 0x.... `why`".
+[[noreturn]] void Unanswered(HWND window, UINT message, const char* what, const std::string& why = "") {
+  char number[16];
+  std::snprintf(number, sizeof number, "0x%04X", message);
+  if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
+  throw UiDriverError(std::string(what) + " " + number + why);
+}
+
 // The processed message's result; throws when the window is gone or does not answer in time.
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kUiMessageTimeoutMs, &result)) {
-    char number[16];
-    std::snprintf(number, sizeof number, "0x%04X", message);
-    if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
-    throw UiDriverError(std::string("window did not process message ") + number + " in time");
-  }
+  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kUiMessageTimeoutMs, &result))
+    Unanswered(window, message, "window did not process message", " in time");
   return static_cast<LRESULT>(result);
 }
 
@@ -68,18 +77,14 @@ ULONGLONG CpuTime(HANDLE thread) {
 // kUiMessageTimeoutMs while the message is unanswered is stuck, and the
 // error says which of the two it was.
 LRESULT SendToHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  char number[16];
-  std::snprintf(number, sizeof number, "0x%04X", message);
   const ULONG_PTR sent = ++sentNumber;
-  if (!SendMessageCallbackW(window, message, wParam, lParam, &Answered, sent)) {
-    if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
-    throw UiDriverError(std::string("cannot send message ") + number);
-  }
-  const HANDLE thread =
-      OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, GetWindowThreadProcessId(window, nullptr));
+  if (!SendMessageCallbackW(window, message, wParam, lParam, &Answered, sent))
+    Unanswered(window, message, "cannot send message");
+  const UniqueHandle thread(
+      OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, GetWindowThreadProcessId(window, nullptr)));
   const ULONGLONG start = GetTickCount64();
   ULONGLONG sliceStart = start;
-  ULONGLONG worked = CpuTime(thread);
+  ULONGLONG worked = CpuTime(thread.get());
   std::string stuck;
   for (;;) {
     MSG pending{};
@@ -94,7 +99,7 @@ LRESULT SendToHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (now - sliceStart >= static_cast<ULONGLONG>(kUiMessageTimeoutMs)) {
       // Work is at least 1 % of the time: a thread that only wakes now and
       // then (a sleep, a modal loop's timer) does not count as working.
-      const ULONGLONG cpu = CpuTime(thread);
+      const ULONGLONG cpu = CpuTime(thread.get());
       if (cpu - worked < static_cast<ULONGLONG>(kUiMessageTimeoutMs) * 10000 / 100) {
         stuck = " in time: its thread did no work for " + std::to_string(kUiMessageTimeoutMs / 1000) + " s";
         break;
@@ -104,10 +109,8 @@ LRESULT SendToHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     MsgWaitForMultipleObjectsEx(0, nullptr, kPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
-  if (thread) CloseHandle(thread);
   if (stuck.empty()) return answer;
-  if (!IsWindow(window)) throw WindowGoneError(std::string("window gone before message ") + number);
-  throw UiDriverError(std::string("window did not process message ") + number + stuck);
+  Unanswered(window, message, "window did not process message", stuck);
 }
 
 struct Search {
@@ -196,11 +199,6 @@ BOOL CALLBACK CloseOne(HWND window, LPARAM /*unused*/) {
   }
   return TRUE;
 }
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 struct DriverRun {
   std::function<void()> drive;
