@@ -256,6 +256,13 @@ class Win32Form final : public Form {
   // Layout points, and pixels meant for 96 dots per inch, in pixels at the form's.
   int Px(double points) const { return static_cast<int>(std::lround(points * dpi_ / 72.0)); }
   int Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
+  // A control's window height: a drop-down's reaches down over its dropped
+  // list, which FitDropList fits to the items as they come.
+  int WindowHeight(const ControlLayout& c) const {
+    return c.kind == ControlKind::kDropDown ? Px(c.height) * 8 : Px(c.height);
+  }
+  // The height of a drop-down's list entry, which the form draws itself.
+  int DropItemHeight() const { return Px(kDefaultPoints) + Scaled(4); }
   HFONT FontFor(const Font& font);
   // The colours `control` is painted in. In high-contrast mode the user's
   // system colours replace our own (the materials' backgrounds, the link's
@@ -731,12 +738,11 @@ void Win32Form::LayOut() {
   for (auto& made : controls_) {
     const ControlLayout& c = made->layout();
     const HWND control = made->window();
-    // A drop-down's window reaches down over its dropped list, fitted again below.
-    const int height = c.kind == ControlKind::kDropDown ? Px(c.height) * 8 : Px(c.height);
-    SetWindowPos(control, nullptr, Px(c.left), Px(c.top), Px(c.width), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(control, nullptr, Px(c.left), Px(c.top), Px(c.width), WindowHeight(c),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     FitControl(*made);
     if (c.kind == ControlKind::kDropDown) {
-      SendMessageW(control, CB_SETITEMHEIGHT, 0, Px(kDefaultPoints) + Scaled(4));
+      SendMessageW(control, CB_SETITEMHEIGHT, 0, DropItemHeight());
       made->FitDropList();
     }
     if (c.kind == ControlKind::kCheckList) made->FitCheckListColumn();
@@ -750,7 +756,6 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
       WS_CHILD | (c.visible ? WS_VISIBLE : 0) | (c.enabled ? 0 : WS_DISABLED) | (c.tabStop ? WS_TABSTOP : 0);
   DWORD exStyle = 0;
   const wchar_t* className = L"STATIC";
-  int height = Px(c.height);
   switch (c.kind) {
     case ControlKind::kLabel:
       style |= SS_LEFT | SS_NOPREFIX | (c.clickable ? SS_NOTIFY : 0);
@@ -771,7 +776,6 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
     case ControlKind::kDropDown:
       className = L"COMBOBOX";
       style |= CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL;
-      height = Px(c.height) * 8;  // the dropped list; fitted to the items as they come
       break;
     case ControlKind::kCheckList:
       className = WC_LISTVIEWW;
@@ -782,7 +786,7 @@ HWND Win32Form::CreateControl(const ControlLayout& c, int index) {
   const bool hasCaption =
       c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton || c.kind == ControlKind::kCheckBox;
   const HWND control = CreateWindowExW(exStyle, className, hasCaption ? Widen(c.caption).c_str() : L"", style,
-                                       Px(c.left), Px(c.top), Px(c.width), height, window_.get(),
+                                       Px(c.left), Px(c.top), Px(c.width), WindowHeight(c), window_.get(),
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
                                        toolkit_.module(), nullptr);
   if (!control) throw std::runtime_error("cannot create control " + c.name + " of " + layout_.name);
@@ -1015,8 +1019,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return ColourControl(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MEASUREITEM: {
       auto& measure = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-      if (measure.CtlType == ODT_COMBOBOX)
-        measure.itemHeight = static_cast<UINT>(Px(kDefaultPoints) + Scaled(4));
+      if (measure.CtlType == ODT_COMBOBOX) measure.itemHeight = static_cast<UINT>(DropItemHeight());
       return TRUE;
     }
     case WM_DRAWITEM: {
